@@ -1,0 +1,157 @@
+// The install phase on private paths: which identity records install, and what a copy logs.
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <string>
+
+#include "support/test_files.h"
+#include "unit_config/copy_command.h"
+#include "unit_config/unit_config.h"
+
+namespace {
+
+constexpr char staged_bytes[] = "staged configuration of the unit";
+constexpr char installed_bytes[] = "configuration installed before";
+
+std::string identity_record(std::uint8_t low, std::uint8_t high, std::size_t size = 64) {
+    std::string record(size, '\x5A');
+    record[0] = static_cast<char>(low);
+    record[1] = static_cast<char>(high);
+    return record;
+}
+
+std::string identity_of(std::uint16_t unit, std::size_t size = 64) {
+    return identity_record(static_cast<std::uint8_t>(unit & 0xFF),
+                           static_cast<std::uint8_t>(unit >> 8), size);
+}
+
+class Install : public ::testing::Test {
+  protected:
+    TempDir dir;
+    std::string identity = dir.file("UNIT.CFG");
+    std::string staged = dir.file("staged");
+    std::string installed = dir.file("installed.CFG");
+    std::string history = dir.file("History.txt");
+    unit_config_paths paths{identity.c_str(), staged.c_str(), installed.c_str(), history.c_str()};
+    std::string printed;
+
+    void SetUp() override {
+        ASSERT_EQ(std::system(("mkdir " + staged).c_str()), 0);
+        write_file(installed, installed_bytes);
+    }
+
+    void stage(std::uint16_t unit) {
+        write_file(staged + "/" + std::to_string(unit) + ".CFG", staged_bytes);
+    }
+
+    void install() {
+        testing::internal::CaptureStdout();
+        install_unit_config(paths);
+        printed = testing::internal::GetCapturedStdout();
+    }
+
+    void expect_nothing_happened() {
+        EXPECT_EQ(read_file(installed), installed_bytes);
+        EXPECT_FALSE(file_exists(history));
+        EXPECT_EQ(printed, "");
+    }
+
+    void expect_installed(std::uint16_t unit) {
+        EXPECT_EQ(read_file(installed), staged_bytes);
+        std::string entry = " - UNIT_CFG of " + std::to_string(unit) + " updated successfully.\n";
+        std::string text = read_file(history);
+        EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
+        EXPECT_EQ(text.substr(text.size() - std::min(text.size(), entry.size())), entry);
+        EXPECT_EQ(printed, "");
+    }
+};
+
+TEST(CopyCommand, DefaultTextIsExact) {
+    char command[copy_command_capacity];
+    ASSERT_TRUE(build_copy_command(6170, default_unit_config_paths.staged_directory,
+                                   default_unit_config_paths.installed_file, command));
+    EXPECT_STREQ(command, "cp /tmp/Quarvane/6170.CFG /usr/share/Quarvane/UNIT.CFG");
+}
+
+TEST(CopyCommand, RefusesPathsThatAreNotOnePlainWord) {
+    char command[copy_command_capacity];
+    EXPECT_FALSE(build_copy_command(6170, "/tmp/a b", "/x/UNIT.CFG", command));
+    EXPECT_FALSE(build_copy_command(6170, "/tmp/q", "/x/$(reboot)", command));
+    EXPECT_STREQ(command, "");
+}
+
+TEST_F(Install, KnownUnitIsCopiedAndLogged) {
+    stage(6170);
+    write_file(identity, identity_record(0x1A, 0x18));
+    install();
+    expect_installed(6170);
+}
+
+TEST_F(Install, EveryKnownUnitInstalls) {
+    const std::uint16_t known[] = {6162, 6163, 6164, 6165, 6166, 6167, 6168, 6169, 6170,
+                                   6171, 6172, 6173, 6174, 6175, 6350, 6351, 6352, 6353,
+                                   6354, 6355, 6356, 6357, 6358, 6360, 6362};
+    for (std::uint16_t unit : known) {
+        SCOPED_TRACE(unit);
+        write_file(installed, installed_bytes);
+        write_file(history, "");
+        stage(unit);
+        write_file(identity, identity_of(unit));
+        install();
+        expect_installed(unit);
+    }
+}
+
+TEST_F(Install, UnknownUnitsChangeNothingEvenWhenStaged) {
+    for (std::uint16_t unit : {6161, 6176, 6349, 6359, 6361, 6363, 0, 65535}) {
+        SCOPED_TRACE(unit);
+        stage(unit);
+        write_file(identity, identity_of(unit));
+        install();
+        expect_nothing_happened();
+    }
+}
+
+TEST_F(Install, UnitNumberIsLittleEndian) {
+    stage(6170);
+    stage(0x1A18);
+    write_file(identity, identity_record(0x18, 0x1A));
+    install();
+    expect_nothing_happened();
+}
+
+TEST_F(Install, IdentityNeedsAWholeRecord) {
+    stage(6170);
+    write_file(identity, identity_of(6170, 63));
+    install();
+    expect_nothing_happened();
+
+    write_file(identity, "");
+    install();
+    expect_nothing_happened();
+}
+
+TEST_F(Install, IdentityBeyond64BytesIsIgnored) {
+    stage(6170);
+    write_file(identity, identity_of(6170, 100));
+    install();
+    expect_installed(6170);
+}
+
+TEST_F(Install, MissingIdentityChangesNothing) {
+    stage(6170);
+    install();
+    expect_nothing_happened();
+}
+
+TEST_F(Install, KnownUnitWithoutStagedFileIsLoggedAsFailed) {
+    write_file(identity, identity_of(6170));
+    install();
+    EXPECT_EQ(printed, "Command not found or exited with error status\n");
+    EXPECT_EQ(read_file(installed), installed_bytes);
+    std::string text = read_file(history);
+    std::string entry = " - UNIT_CFG of 6170 updated failed. Might not found the file.\n";
+    EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
+    EXPECT_EQ(text.substr(text.size() - std::min(text.size(), entry.size())), entry);
+}
+
+} // namespace
