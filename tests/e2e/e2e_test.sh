@@ -17,25 +17,6 @@ expect_eq() { # what got want
     [ "$2" == "$3" ] || fail "$1: got '$2', want '$3'"
 }
 
-# Writes the bytes of an unsigned little-endian 16-bit value.
-le16() {
-    printf "\\$(printf %03o $(($1 & 255)))\\$(printf %03o $(($1 >> 8)))"
-}
-
-# A 64-byte identity record naming unit $1.
-identity_record() {
-    le16 "$1"
-    head -c 62 /dev/zero | tr '\0' '\132'
-}
-
-# The staged record of the typical run: tag 89, adjusted_value 0, selector 1309, all else 0.
-typical_staged_record() {
-    le16 89; le16 0; le16 0; le16 0
-    head -c 28 /dev/zero
-    le16 1309
-    head -c 6 /dev/zero
-}
-
 # Runs the program as the unit would: no arguments unless given, output kept in files.
 run_unitcfg() {
     "${launcher[@]}" ./unitcfg "$@" >stdout.txt 2>stderr.txt
@@ -76,6 +57,12 @@ case_arguments_ignored() {
     case_typical_install --help -v /etc/passwd "*" ""
 }
 
+# A parent that leaves SIGCHLD ignored must not make a good copy look failed.
+case_sigchld_ignored() {
+    launcher=(perl -e '$SIG{CHLD} = "IGNORE"; exec @ARGV or die' -- "${launcher[@]}")
+    case_typical_install
+}
+
 case_unknown_unit() {
     identity_record 6361 >/tmp/UNIT.CFG
     typical_staged_record >/tmp/Quarvane/6361.CFG
@@ -96,6 +83,7 @@ case_failed_copy() {
 }
 
 if [ "${1:-}" == "--inside" ]; then
+    source ./records.sh
     case_name=$2
     shift 2
     launcher=("$@")
@@ -117,4 +105,5 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$binary" "$work/unitcfg"
 cp "$0" "$work/cases.sh"
+cp "$here/records.sh" "$work/records.sh"
 sandbox_run "$work" bash ./cases.sh --inside "$case_name" "$@"
