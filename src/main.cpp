@@ -1,4 +1,5 @@
-// unitcfg: installs a known unit's staged configuration and exits 0. Takes no arguments.
+// unitcfg: installs a known unit's staged configuration, then checks and repairs the installed
+// configuration record, and exits 0. Takes no arguments.
 #include <csignal>
 
 #include "unit_config/unit_config.h"
@@ -9,5 +10,6 @@ int main() {
     std::signal(SIGCHLD, SIG_DFL);
 
     install_unit_config();
+    repair_installed_config();
     return 0;
 }

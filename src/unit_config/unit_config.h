@@ -26,3 +26,10 @@ inline constexpr unit_config_paths default_unit_config_paths = {
 /// identity record or the unit is not known; a failed copy is logged and reported on standard
 /// output by the command runner. Never examines the staged file's content.
 void install_unit_config(const unit_config_paths &paths = default_unit_config_paths);
+
+/// The repair phase. Reads the 44-byte record at the start of the installed file and, when its
+/// tag is 89, fills in the default `option_byte`, applies the correction for selectors 1309 and
+/// 1310, and recomputes the checksum. The file is rewritten in place only when something
+/// changed or the stored checksum was wrong; otherwise it is not opened for writing. Every
+/// failure (no file, a short record, another tag, no write access) is silent.
+void repair_installed_config(const unit_config_paths &paths = default_unit_config_paths);

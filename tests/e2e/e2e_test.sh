@@ -41,8 +41,50 @@ case_typical_install() {
     run_unitcfg "$@"
     expect_eq "standard output" "$(cat stdout.txt)" ""
     expect_eq "standard error" "$(cat stderr.txt)" ""
-    cmp -s /tmp/Quarvane/6170.CFG "$installed" || fail "installed file is not the staged one"
     expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
+    # The staged record was copied, then repaired.
+    expect_eq "installed record" "$(describe_record "$installed")" "$(cat <<'RECORD'
+tag            89
+adjusted_value -2026
+selector       1309
+option_byte    3
+adjust_stamp   21017
+checksum       0xAF48 (right)
+RECORD
+)"
+    cmp -s -n 6 /tmp/Quarvane/6170.CFG "$installed" || fail "bytes 0-5 differ from the staged"
+}
+
+# A record that needs a repair in a file that cannot be opened for writing stays as it is.
+case_read_only_installed() {
+    typical_staged_record >"$installed"
+    cp "$installed" before.bin
+    mount --bind "$installed" "$installed"
+    mount -o remount,bind,ro "$installed"
+    run_unitcfg
+    expect_eq "output" "$(cat stdout.txt stderr.txt)" ""
+    cmp -s before.bin "$installed" || fail "the read-only file changed"
+}
+
+# Killed at each call of the rewrite in turn, the program leaves a whole record, old or new.
+case_killed_during_rewrite() {
+    typical_staged_record >old.bin
+    local call
+    for call in openat:when=2 write fsync close close:when=2; do
+        cp old.bin "$installed"
+        strace -f -o /dev/null -P "$installed" -e trace="${call%%:*}" \
+            -e inject="$call:signal=SIGKILL" "${launcher[@]}" ./unitcfg >/dev/null 2>&1
+        local size
+        size=$(stat -c %s "$installed")
+        expect_eq "size after a kill at $call" "$size" 44
+        if ! cmp -s old.bin "$installed" && [ "$(record_xor "$installed")" != 0 ]; then
+            fail "after a kill at $call the record is neither the old one nor a right new one"
+        fi
+    done
+    # Without a kill the same run repairs the record: the injections above did hit the rewrite.
+    cp old.bin "$installed"
+    run_unitcfg
+    cmp -s old.bin "$installed" && fail "the record was not repaired"
 }
 
 case_nothing_present() {

@@ -23,3 +23,29 @@ typical_staged_record() {
     le16 1309
     head -c 6 /dev/zero
 }
+
+# Prints the XOR of all 22 words of the 44-byte record in file $1: 0 when its checksum is right.
+record_xor() {
+    local folded=0 word
+    for word in $(od -A n -t u2 --endian=little -N 44 "$1"); do
+        folded=$((folded ^ word))
+    done
+    echo "$folded"
+}
+
+# Prints the installed configuration record in file $1 field by field.
+describe_record() {
+    local adjusted stored
+    adjusted=$(read_le16 "$1" 6)
+    stored=$(read_le16 "$1" 42)
+    echo "tag            $(od -A n -t u4 --endian=little -N 4 "$1" | tr -d ' ')"
+    echo "adjusted_value $((adjusted >= 32768 ? adjusted - 65536 : adjusted))"
+    echo "selector       $(read_le16 "$1" 36)"
+    echo "option_byte    $(od -A n -t u1 -j 38 -N 1 "$1" | tr -d ' ')"
+    echo "adjust_stamp   $(read_le16 "$1" 40)"
+    if [ "$(record_xor "$1")" -eq 0 ]; then
+        printf "checksum       0x%04X (right)\n" "$stored"
+    else
+        printf "checksum       0x%04X (wrong)\n" "$stored"
+    fi
+}
