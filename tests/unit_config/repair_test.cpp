@@ -1,7 +1,7 @@
 // The repair phase on a private installed file: when it is rewritten, and what is kept.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "record_builder.h"
