@@ -1,22 +1,72 @@
 #!/bin/bash
-# The built program needs nothing but libc at run time, and never calls the heap itself.
-# usage: binary_check.sh UNITCFG
+# Checks of the built program as a file, with readelf only (it reads any target's ELF).
+# usage:
+#   binary_check.sh needs BINARY dynamic|static   what it needs at run time
+#   binary_check.sh machine BINARY MACHINE        the ELF header, e.g. MACHINE=ARM
+#   binary_check.sh size STRIP BINARY MAX_BYTES   the stripped size
+#   binary_check.sh install CMAKE BUILD_DIR       cmake --install with DESTDIR and --strip
 set -u
-binary=$1
 status=0
-
-needed=$(readelf -d "$binary" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
-if [ "$needed" != "libc.so.6 " ]; then
-    echo "FAIL: NEEDED libraries are '$needed', want only libc.so.6"
+fail() {
+    echo "FAIL: $*"
     status=1
-fi
+}
 
-heap=$(readelf --dyn-syms -W "$binary" | awk '$7 == "UND" { print $8 }' | sed 's/@.*//' |
-    grep -x -E 'malloc|calloc|realloc|free|_Zn[wa][jm].*|_Zd[la]Pv.*|__gxx_personality.*|__cxa_(throw|allocate_exception|begin_catch|end_catch|rethrow|guard_.*|pure_virtual)|_Unwind_.*' || true)
-if [ -n "$heap" ]; then
-    echo "FAIL: the program imports heap or C++ runtime symbols:" $heap
-    status=1
-fi
+# C++ runtime symbols: none may be used, since units may not carry libstdc++. (A static libc
+# brings its own unwinder, so the unwinder's symbols count only as imports, from libgcc_s.)
+cxx_runtime='_Zn[wa][jm].*|_Zd[la]Pv.*|__gxx_personality.*|__cxa_(throw|allocate_exception|begin_catch|end_catch|rethrow|guard_.*|pure_virtual)'
 
-[ $status -eq 0 ] && echo "ok: NEEDED is libc.so.6 only; no heap or C++ runtime imports"
+check_needs() {
+    local binary=$1 linkage=$2 needed imported
+    needed=$(readelf -d "$binary" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
+    if [ "$linkage" == static ]; then
+        [ -z "$needed" ] || fail "a static build needs '$needed'"
+        readelf -l "$binary" | grep -q INTERP && fail "a static build asks for a dynamic loader"
+        imported=$(readelf -s -W "$binary" | awk '{ print $8 }' | grep -x -E "$cxx_runtime")
+        [ -z "$imported" ] || fail "C++ runtime linked in:" $imported
+    else
+        [ "$needed" == "libc.so.6 " ] || fail "NEEDED libraries are '$needed', want only libc.so.6"
+        imported=$(readelf --dyn-syms -W "$binary" | awk '$7 == "UND" { print $8 }' |
+            sed 's/@.*//' | grep -x -E "malloc|calloc|realloc|free|_Unwind_.*|$cxx_runtime")
+        [ -z "$imported" ] || fail "the program imports heap or C++ runtime symbols:" $imported
+    fi
+    [ $status -eq 0 ] && echo "ok: $linkage, needs ${needed:-nothing}, no heap or C++ runtime use"
+}
+
+check_machine() {
+    local binary=$1 machine=$2 header
+    header=$(readelf -h "$binary")
+    grep -q 'Class: *ELF32$' <<<"$header" || fail "not a 32-bit ELF"
+    grep -q 'Data: *.*little endian' <<<"$header" || fail "not little-endian"
+    grep -q "Machine: *$machine\$" <<<"$header" || fail "machine is not $machine"
+    [ "$machine" != ARM ] || grep -q 'Flags: .*Version5 EABI' <<<"$header" || fail "not EABI5"
+    [ $status -eq 0 ] && echo "ok: 32-bit little-endian $machine" && grep Flags <<<"$header"
+}
+
+check_size() {
+    local strip=$1 binary=$2 max=$3 stripped size
+    stripped=$(mktemp)
+    "$strip" -o "$stripped" "$binary" || fail "cannot strip $binary"
+    size=$(stat -c %s "$stripped")
+    rm -f "$stripped"
+    [ "$size" -le "$max" ] || fail "stripped size $size bytes is over $max"
+    [ $status -eq 0 ] && echo "ok: stripped size $size bytes (at most $max)"
+}
+
+check_install() {
+    local cmake=$1 build=$2 root installed
+    root=$(mktemp -d)
+    DESTDIR=$root "$cmake" --install "$build" --prefix /usr --strip >/dev/null || fail "install"
+    installed=$root/usr/sbin/unitcfg
+    [ -x "$installed" ] || fail "no executable at DESTDIR/usr/sbin/unitcfg"
+    readelf -S "$installed" 2>/dev/null | grep -q '\.symtab' && fail "installed binary not stripped"
+    [ "$(find "$root" -type f | wc -l)" -eq 1 ] || fail "install put more than unitcfg:" \
+        "$(find "$root" -type f)"
+    rm -rf "$root"
+    [ $status -eq 0 ] && echo "ok: installed stripped to DESTDIR/usr/sbin/unitcfg"
+}
+
+mode=$1
+shift
+"check_$mode" "$@"
 exit $status

@@ -1,0 +1,21 @@
+# Cross build for the unit: 32-bit ARMv5TE, little-endian, soft float (Debian's armel
+# baseline), with Debian's arm-linux-gnueabi toolchain. Test binaries run under qemu-arm.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR arm)
+
+set(UNITCFG_CROSS_PREFIX arm-linux-gnueabi)
+set(UNITCFG_SYSROOT /usr/${UNITCFG_CROSS_PREFIX})
+
+set(CMAKE_C_COMPILER ${UNITCFG_CROSS_PREFIX}-gcc)
+set(CMAKE_CXX_COMPILER ${UNITCFG_CROSS_PREFIX}-g++)
+set(CMAKE_C_FLAGS_INIT "-march=armv5te -mtune=arm926ej-s")
+set(CMAKE_CXX_FLAGS_INIT "-march=armv5te -mtune=arm926ej-s")
+
+# Libraries, headers and packages come from the target's sysroot only; programs from the host.
+set(CMAKE_FIND_ROOT_PATH ${UNITCFG_SYSROOT})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L ${UNITCFG_SYSROOT})
