@@ -7,7 +7,7 @@
 int main() {
     // A parent that left SIGCHLD ignored would make every wait fail, and a good copy would be
     // logged as failed.
-    std::signal(SIGCHLD, SIG_DFL);
+    (void)std::signal(SIGCHLD, SIG_DFL);
 
     install_unit_config();
     repair_installed_config();

@@ -12,8 +12,8 @@ constexpr char command_error_message[] = "Command not found or exited with error
 /// Messages are flushed at once so they keep their place beside the shell's own complaints
 /// when standard output and standard error go to one log.
 void report(const char *message) {
-    std::puts(message);
-    std::fflush(stdout);
+    (void)std::puts(message);
+    (void)std::fflush(stdout);
 }
 
 /// Reads the next chunk of `output` into `chunk`: the bytes up to and including the next

@@ -16,7 +16,7 @@ void rewrite_record(const char *installed_file, const unit_config_record &record
         return;
     if (std::fwrite(record.bytes, sizeof record.bytes, 1, file) == 1 && std::fflush(file) == 0)
         (void)fsync(fileno(file));
-    std::fclose(file);
+    (void)std::fclose(file);
 }
 
 } // namespace
@@ -31,5 +31,5 @@ void repair_installed_config(const unit_config_paths &paths) {
         // The read handle stays open until the rewrite is done.
         rewrite_record(paths.installed_file, record);
     }
-    std::fclose(file);
+    (void)std::fclose(file);
 }

@@ -20,7 +20,7 @@ bool read_unit_number(const char *identity_file, std::uint16_t &unit_number) {
         return false;
     std::uint8_t record[unit_identity_record_size];
     std::size_t records_read = std::fread(record, sizeof record, 1, file);
-    std::fclose(file);
+    (void)std::fclose(file);
     if (records_read != 1)
         return false;
     unit_number = load_le16(record, unit_number_offset);
