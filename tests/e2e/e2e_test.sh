@@ -43,15 +43,7 @@ case_typical_install() {
     expect_eq "standard error" "$(cat stderr.txt)" ""
     expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
     # The staged record was copied, then repaired.
-    expect_eq "installed record" "$(describe_record "$installed")" "$(cat <<'RECORD'
-tag            89
-adjusted_value -2026
-selector       1309
-option_byte    3
-adjust_stamp   21017
-checksum       0xAF48 (right)
-RECORD
-)"
+    expect_typical_repaired_record
     cmp -s -n 6 /tmp/Quarvane/6170.CFG "$installed" || fail "bytes 0-5 differ from the staged"
 }
 
@@ -122,6 +114,78 @@ case_failed_copy() {
     expect_eq "standard output" "$(cat stdout.txt)" "Command not found or exited with error status"
     expect_eq "installed file" "$(cat "$installed")" "installed before"
     expect_one_outcome_entry " - UNIT_CFG of 6170 updated failed. Might not found the file."
+}
+
+# The typical run's record, as the repair leaves it.
+expect_typical_repaired_record() {
+    expect_eq "installed record" "$(describe_record "$installed")" "$(cat <<'RECORD'
+tag            89
+adjusted_value -2026
+selector       1309
+option_byte    3
+adjust_stamp   21017
+checksum       0xAF48 (right)
+RECORD
+)"
+}
+
+# A copy killed by a signal is logged as a failed install.
+case_copy_killed() {
+    identity_record 6170 >/tmp/UNIT.CFG
+    typical_staged_record >/tmp/Quarvane/6170.CFG
+    strace -f -o /dev/null -P /tmp/Quarvane/6170.CFG -e trace=openat \
+        -e inject=openat:signal=SIGKILL "${launcher[@]}" ./unitcfg >stdout.txt 2>stderr.txt
+    expect_eq "exit status" "$?" 0
+    expect_eq "standard output" "$(cat stdout.txt)" "Command not found or exited with error status"
+    expect_one_outcome_entry " - UNIT_CFG of 6170 updated failed. Might not found the file."
+}
+
+# With too few file descriptors for a pipe the copy cannot start: one message, exit 0.
+case_no_pipe() {
+    identity_record 6170 >/tmp/UNIT.CFG
+    typical_staged_record >/tmp/Quarvane/6170.CFG
+    echo "installed before" >"$installed"
+    # With only descriptors 0-2 open, the identity file takes 3 and is closed; a pipe needs 3
+    # and 4. Descriptors the test runner left open are closed first (the shell's own, 255, is
+    # closed on exec).
+    (
+        for fd in /proc/$BASHPID/fd/*; do
+            fd=${fd##*/}
+            [ "$fd" -gt 2 ] && [ "$fd" -ne 255 ] && eval "exec $fd>&-"
+        done 2>/dev/null
+        ulimit -n 4 && "${launcher[@]}" ./unitcfg >stdout.txt 2>stderr.txt
+    )
+    expect_eq "exit status" "$?" 0
+    expect_eq "standard output" "$(cat stdout.txt)" "Error opening pipe!"
+    expect_eq "installed file" "$(cat "$installed")" "installed before"
+}
+
+# Without the history directory the entries are lost, but the install and the repair are not.
+case_no_history_directory() {
+    rmdir /home/Quarvane
+    identity_record 6170 >/tmp/UNIT.CFG
+    typical_staged_record >/tmp/Quarvane/6170.CFG
+    run_unitcfg
+    expect_eq "standard output" "$(cat stdout.txt)" ""
+    expect_typical_repaired_record
+}
+
+# Every line of a long copy output is logged, in order, before the outcome entry.
+case_many_output_lines() {
+    identity_record 6170 >/tmp/UNIT.CFG
+    typical_staged_record >/tmp/Quarvane/6170.CFG
+    mkdir /tmp/fakebin
+    printf '#!/bin/sh\nseq -f "line %%g" 10000\nexec /bin/cp "$@"\n' >/tmp/fakebin/cp
+    chmod +x /tmp/fakebin/cp
+    PATH=/tmp/fakebin:$PATH run_unitcfg
+    expect_eq "logged lines in order" "$(sed -n 's/^MO:  //p' "$history" | md5sum)" \
+        "$(seq -f "line %g" 10000 | md5sum)"
+    expect_eq "history lines" "$(wc -l <"$history")" 20001
+    case "$(tail -n 1 "$history")" in
+    *" - UNIT_CFG of 6170 updated successfully.") ;;
+    *) fail "the outcome entry is not last" ;;
+    esac
+    expect_typical_repaired_record
 }
 
 if [ "${1:-}" == "--inside" ]; then
