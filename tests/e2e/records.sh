@@ -16,13 +16,18 @@ read_le16() {
     od -A n -t u2 --endian=little -j "$2" -N 2 "$1" | tr -d ' '
 }
 
-# The staged record of the typical run: tag 89, adjusted_value 0, selector 1309, all else 0.
-typical_staged_record() {
-    le16 89; le16 0; le16 0; le16 0
+# Writes a 44-byte configuration record from its fields, all unnamed bytes 0:
+#   config_record TAG ADJUSTED_VALUE SELECTOR OPTION_BYTE ADJUST_STAMP CHECKSUM
+config_record() {
+    le16 "$1"; le16 $(($1 >> 16)); le16 0; le16 "$2"
     head -c 28 /dev/zero
-    le16 1309
-    head -c 6 /dev/zero
+    le16 "$3"
+    printf "\\$(printf %03o "$4")\\000"
+    le16 "$5"; le16 "$6"
 }
+
+# The staged record of the typical run: tag 89, adjusted_value 0, selector 1309, all else 0.
+typical_staged_record() { config_record 89 0 1309 0 0 0; }
 
 # Prints the XOR of all 22 words of the 44-byte record in file $1: 0 when its checksum is right.
 record_xor() {

@@ -1,0 +1,105 @@
+# The measurements, run inside the sandbox by bench/run. $1: pairs per comparison.
+source ./records.sh
+pairs=$1
+installed=/usr/share/Quarvane/UNIT.CFG
+history=/home/Quarvane/History.txt
+
+now_us() { echo "${EPOCHREALTIME/./}"; }
+
+# Prints the median of the numbers on standard input.
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# Times `$@` once, in microseconds, appended to file $TIMES.
+timed() {
+    local start end
+    start=$(now_us)
+    "$@" >/dev/null 2>&1
+    end=$(now_us)
+    echo $((end - start)) >>"$TIMES"
+}
+
+typical_state() {
+    identity_record 6170 >/tmp/UNIT.CFG
+    typical_staged_record >/tmp/Quarvane/6170.CFG
+    : >"$history"
+}
+
+# The children a typical run cannot do without: a shell running the copy, then a shell running
+# the outcome entry's pipeline.
+bare_children() {
+    sh -c "cp /tmp/Quarvane/6170.CFG $installed"
+    sh -c "date | sed -e 's/.*/& - UNIT_CFG of 6170 updated successfully./' | cat >> $history"
+}
+
+# The same, with the start of a program of its own, which any design must spend too.
+empty_then_bare_children() {
+    ./empty
+    bare_children
+}
+
+# Alternating pairs of `first` and `second`; prints "median_first median_second".
+compare() {
+    local first=$1 second=$2 i
+    rm -f a.times b.times
+    for ((i = 0; i < pairs; i++)); do
+        typical_state_for_run
+        TIMES=a.times timed $first
+        typical_state_for_run
+        TIMES=b.times timed $second
+    done
+    echo "$(median <a.times) $(median <b.times)"
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+ms() { awk -v us="$1" 'BEGIN { printf "%.2f ms", us / 1000 }'; }
+
+# (a) a typical install run against its bare children.
+typical_state_for_run() { typical_state; }
+read -r typical bare <<<"$(compare ./unitcfg bare_children)"
+read -r typical2 bare_started <<<"$(compare ./unitcfg empty_then_bare_children)"
+
+# (b) a run with nothing to do against the empty program.
+typical_state_for_run() {
+    rm -f /tmp/UNIT.CFG
+    config_record 89 -2026 1309 3 21017 0xAF48 >"$installed"
+}
+read -r idle empty <<<"$(compare ./unitcfg ./empty)"
+[ "$(record_xor "$installed")" -eq 0 ] || echo "warning: the idle record is not right" >&2
+
+# (c) programs started in a typical run.
+typical_state
+programs=$(strace -f -qq -e trace=execve -e signal=none ./unitcfg 2>&1 >/dev/null |
+    grep -c ' = 0$')
+
+# (d) peak resident memory: the program alone (nothing to do), and a typical run, in which the
+# largest of the program and its children counts.
+typical_state_for_run
+rss_alone=$(/usr/bin/time -f %M ./unitcfg 2>&1 >/dev/null)
+typical_state
+rss_typical=$(/usr/bin/time -f %M ./unitcfg 2>&1 >/dev/null)
+
+# (e) cost per logged output line: a copy printing 1,000 lines against one printing none.
+mkdir -p /tmp/fakebin
+printf '#!/bin/sh\nseq -f "line %%g" "$LINES_OUT"\nexec /bin/cp "$@"\n' >/tmp/fakebin/cp
+chmod +x /tmp/fakebin/cp
+lines_run() { LINES_OUT=$1 PATH=/tmp/fakebin:$PATH ./unitcfg; }
+rm -f l0.times l1000.times
+for ((i = 0; i < 5; i++)); do
+    typical_state
+    TIMES=l0.times timed lines_run 0
+    typical_state
+    TIMES=l1000.times timed lines_run 1000
+done
+per_line=$(( ($(median <l1000.times) - $(median <l0.times)) / 1000 ))
+logged=$(grep -c '^MO:  line' "$history")
+
+cat <<TABLE
+| Measure | unitcfg | Least the design must spend | Ratio | Target |
+|---------|---------|-----------------------------|-------|--------|
+| (a) typical install run, median of $pairs pairs | $(ms "$typical") | $(ms "$bare") (two shells: the \`cp\`, the \`date \| sed \| cat\` pipeline) | $(ratio "$typical" "$bare") | ≤ 1.10 |
+| (a′) the same, against a started program too, median of $pairs pairs | $(ms "$typical2") | $(ms "$bare_started") (the empty program, then the two shells) | $(ratio "$typical2" "$bare_started") | |
+| (b) run with nothing to do, median of $pairs pairs | $(ms "$idle") | $(ms "$empty") (an empty C program) | $(ratio "$idle" "$empty") | ≤ 1.15 |
+| (c) programs started in a typical run | $programs | 7 (the program, two shells, \`cp\`, \`date\`, \`sed\`, \`cat\`) | | exactly 7 |
+| (d) peak resident memory | $rss_alone KiB alone; $rss_typical KiB with its children | | | ≤ 1,536 KiB |
+| (e) cost per logged output line (1,000 lines, $logged logged) | $(ms "$per_line") | | | |
+TABLE
