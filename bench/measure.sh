@@ -37,14 +37,15 @@ empty_then_bare_children() {
     bare_children
 }
 
-# Alternating pairs of `first` and `second`; prints "median_first median_second".
+# Alternating pairs of `first` and `second`, each run after `setup`; prints
+# "median_first median_second".
 compare() {
-    local first=$1 second=$2 i
+    local setup=$1 first=$2 second=$3 i
     rm -f a.times b.times
     for ((i = 0; i < pairs; i++)); do
-        typical_state_for_run
+        $setup
         TIMES=a.times timed $first
-        typical_state_for_run
+        $setup
         TIMES=b.times timed $second
     done
     echo "$(median <a.times) $(median <b.times)"
@@ -53,17 +54,18 @@ compare() {
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 ms() { awk -v us="$1" 'BEGIN { printf "%.2f ms", us / 1000 }'; }
 
-# (a) a typical install run against its bare children.
-typical_state_for_run() { typical_state; }
-read -r typical bare <<<"$(compare ./unitcfg bare_children)"
-read -r typical2 bare_started <<<"$(compare ./unitcfg empty_then_bare_children)"
-
-# (b) a run with nothing to do against the empty program.
-typical_state_for_run() {
+# No identity record, and an installed record that needs nothing.
+idle_state() {
     rm -f /tmp/UNIT.CFG
     config_record 89 -2026 1309 3 21017 0xAF48 >"$installed"
 }
-read -r idle empty <<<"$(compare ./unitcfg ./empty)"
+
+# (a) a typical install run against its bare children.
+read -r typical bare <<<"$(compare typical_state ./unitcfg bare_children)"
+read -r typical2 bare_started <<<"$(compare typical_state ./unitcfg empty_then_bare_children)"
+
+# (b) a run with nothing to do against the empty program.
+read -r idle empty <<<"$(compare idle_state ./unitcfg ./empty)"
 [ "$(record_xor "$installed")" -eq 0 ] || echo "warning: the idle record is not right" >&2
 
 # (c) programs started in a typical run.
@@ -73,7 +75,7 @@ programs=$(strace -f -qq -e trace=execve -e signal=none ./unitcfg 2>&1 >/dev/nul
 
 # (d) peak resident memory: the program alone (nothing to do), and a typical run, in which the
 # largest of the program and its children counts.
-typical_state_for_run
+idle_state
 rss_alone=$(/usr/bin/time -f %M ./unitcfg 2>&1 >/dev/null)
 typical_state
 rss_typical=$(/usr/bin/time -f %M ./unitcfg 2>&1 >/dev/null)

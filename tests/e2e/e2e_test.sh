@@ -207,9 +207,5 @@ if ! sandbox_available; then
     echo "SKIP: this process may not make a private mount namespace (needs root or user namespaces)"
     exit 77
 fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cp "$binary" "$work/unitcfg"
-cp "$0" "$work/cases.sh"
-cp "$here/records.sh" "$work/records.sh"
-sandbox_run "$work" bash ./cases.sh --inside "$case_name" "$@"
+sandbox_workdir "$binary" "$0" "$here/records.sh"
+sandbox_run "$sandbox_work" bash "./$(basename "$0")" --inside "$case_name" "$@"

@@ -2,7 +2,7 @@
 # empty tmpfs mounts and /usr/share is an overlay that takes writes, so the program's
 # compiled-in paths can be used while nothing on the host is touched.
 #
-# Source this file, then:  sandbox_run WORKDIR COMMAND...
+# Source this file, then:  sandbox_workdir FILE...; sandbox_run "$sandbox_work" COMMAND...
 # COMMAND runs inside the sandbox with WORKDIR as its working directory: WORKDIR stays
 # reachable as "." even when it lies under the hidden /tmp. /tmp/Quarvane, /home/Quarvane and
 # /usr/share/Quarvane exist and are empty. The namespace, and all it holds, ends with COMMAND.
@@ -10,6 +10,14 @@
 # True when this process may make a private mount namespace.
 sandbox_available() {
     unshare --mount --propagation private true 2>/dev/null
+}
+
+# Makes a fresh work directory holding copies of FILE..., removed when the calling script
+# exits, and leaves its path in $sandbox_work.
+sandbox_workdir() {
+    sandbox_work=$(mktemp -d)
+    trap 'rm -rf "$sandbox_work"' EXIT
+    cp "$@" "$sandbox_work/"
 }
 
 sandbox_run() {
