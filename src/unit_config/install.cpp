@@ -1,4 +1,5 @@
 #include "copy_command.h"
+#include "flush_to_storage.h"
 #include "unit_config.h"
 #include "unit_identity.h"
 
@@ -11,5 +12,9 @@ void install_unit_config(const unit_config_paths &paths) {
     if (!build_copy_command(unit_number, paths.staged_directory, paths.installed_file, command))
         return;
     bool copied = run_logged_command(command, paths.history_file) == 0;
+    // What `cp` wrote may still sit in the page cache: it reaches storage before the history
+    // says it was installed.
+    if (copied)
+        flush_to_storage(paths.installed_file);
     append_outcome_entry(unit_number, copied, paths.history_file);
 }

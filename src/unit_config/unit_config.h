@@ -22,9 +22,10 @@ inline constexpr unit_config_paths default_unit_config_paths = {
 
 /// The install phase. When the identity file supplies a whole record naming a known unit, has
 /// the shell copy that unit's staged file over the installed file, logging the copy's output
-/// and a dated outcome entry in the history file. Ends silently when there is no whole
-/// identity record or the unit is not known; a failed copy is logged and reported on standard
-/// output by the command runner. Never examines the staged file's content.
+/// and a dated outcome entry in the history file. After a good copy the installed file and its
+/// directory are flushed to storage before the success entry is appended. Ends silently when
+/// there is no whole identity record or the unit is not known; a failed copy is logged and
+/// reported on standard output by the command runner. Never examines the staged file's content.
 void install_unit_config(const unit_config_paths &paths = default_unit_config_paths);
 
 /// The repair phase. Reads the 44-byte record at the start of the installed file and, when its

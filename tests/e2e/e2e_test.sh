@@ -116,6 +116,58 @@ case_failed_copy() {
     expect_one_outcome_entry " - UNIT_CFG of 6170 updated failed. Might not found the file."
 }
 
+# Puts a `cp` in /tmp/fakebin that runs the shell text $1, then the real copy.
+fake_cp() {
+    mkdir -p /tmp/fakebin
+    printf '#!/bin/sh\n%s\nexec /bin/cp "$@"\n' "$1" >/tmp/fakebin/cp
+    chmod +x /tmp/fakebin/cp
+}
+
+# A standard output whose reader has gone ends nothing: the failure is logged, the record
+# repaired, the exit status 0. The copy still starts with SIGPIPE at its default.
+case_stdout_without_reader() {
+    identity_record 6170 >/tmp/UNIT.CFG
+    typical_staged_record >"$installed"
+    fake_cp 'sh -c '\''kill -s PIPE $$; echo "the copy started with SIGPIPE ignored"'\'
+    PATH=/tmp/fakebin:$PATH perl -e '$SIG{PIPE} = "DEFAULT"; pipe(my $r, my $w) or die;
+        close $r; open(STDOUT, ">&", $w) or die; exec @ARGV or die' -- \
+        "${launcher[@]}" ./unitcfg 2>stderr.txt
+    expect_eq "exit status" "$?" 0
+    grep -q "SIGPIPE ignored" "$history" && fail "the copy started with SIGPIPE ignored"
+    expect_one_outcome_entry " - UNIT_CFG of 6170 updated failed. Might not found the file."
+    expect_typical_repaired_record
+}
+
+# The steps that bring the installed file to storage, one a line, from the `strace -f -y` log
+# $1: the copy's exit, the start of `date`, and the program's own calls on the installed file
+# and its directory.
+storage_steps() {
+    awk -v file="<$installed>" -v directory="<${installed%/*}>" '
+        NR == 1 { main = $1 }
+        $2 ~ /^execve\("[^"]*\/cp"/ { copy = $1 }
+        $1 == copy && /\+\+\+ exited/ { print "cp exited" }
+        $2 ~ /^execve\("[^"]*\/date"/ && !date_started { print "date started"; date_started = 1 }
+        $1 == main && $2 ~ /^(write|fsync|close)\(/ {
+            call = substr($2, 1, index($2, "(") - 1)
+            if (index($2, file)) print call " file"
+            if (index($2, directory)) print call " directory"
+        }' "$1"
+}
+
+# The copied file and its directory reach storage after `cp` has exited and before `date`
+# starts; the rewrite reaches storage after its write and before its close.
+case_flushed_to_storage() {
+    identity_record 6170 >/tmp/UNIT.CFG
+    typical_staged_record >/tmp/Quarvane/6170.CFG
+    strace -f -y -o trace.txt -e trace=execve,write,fsync,close \
+        "${launcher[@]}" ./unitcfg >stdout.txt 2>stderr.txt
+    expect_eq "exit status" "$?" 0
+    expect_eq "steps to storage" "$(storage_steps trace.txt | tr '\n' ' ')" "cp exited \
+fsync file close file fsync directory close directory date started \
+write file fsync file close file close file "
+    expect_typical_repaired_record
+}
+
 # The typical run's record, as the repair leaves it.
 expect_typical_repaired_record() {
     expect_eq "installed record" "$(describe_record "$installed")" "$(cat <<'RECORD'
@@ -174,9 +226,7 @@ case_no_history_directory() {
 case_many_output_lines() {
     identity_record 6170 >/tmp/UNIT.CFG
     typical_staged_record >/tmp/Quarvane/6170.CFG
-    mkdir /tmp/fakebin
-    printf '#!/bin/sh\nseq -f "line %%g" 10000\nexec /bin/cp "$@"\n' >/tmp/fakebin/cp
-    chmod +x /tmp/fakebin/cp
+    fake_cp 'seq -f "line %g" 10000'
     PATH=/tmp/fakebin:$PATH run_unitcfg
     expect_eq "logged lines in order" "$(sed -n 's/^MO:  //p' "$history" | md5sum)" \
         "$(seq -f "line %g" 10000 | md5sum)"
