@@ -1,5 +1,6 @@
 # Cross build for the unit: 32-bit ARMv5TE, little-endian, soft float (Debian's armel
-# baseline), with Debian's arm-linux-gnueabi toolchain. Test binaries run under qemu-arm.
+# baseline), with Debian's arm-linux-gnueabi toolchain. Test binaries run under qemu-arm as an
+# ARM926.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 
@@ -18,4 +19,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L ${UNITCFG_SYSROOT})
+# The unit's own core: qemu's default CPU would also run ARMv6/v7 and Thumb-2 instructions,
+# which an ARM926EJ-S meets with SIGILL.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -cpu arm926 -L ${UNITCFG_SYSROOT})

@@ -39,8 +39,22 @@ check_machine() {
     grep -q 'Class: *ELF32$' <<<"$header" || fail "not a 32-bit ELF"
     grep -q 'Data: *.*little endian' <<<"$header" || fail "not little-endian"
     grep -q "Machine: *$machine\$" <<<"$header" || fail "machine is not $machine"
-    [ "$machine" != ARM ] || grep -q 'Flags: .*Version5 EABI' <<<"$header" || fail "not EABI5"
+    [ "$machine" != ARM ] || check_arm_attributes "$binary" "$header"
     [ $status -eq 0 ] && echo "ok: 32-bit little-endian $machine" && grep Flags <<<"$header"
+}
+
+# The unit is an ARMv5TE core without a floating-point unit: EABI5, built for v5TE at most,
+# soft float with no FP instructions.
+check_arm_attributes() {
+    local binary=$1 header=$2 attributes
+    attributes=$(readelf -A "$binary")
+    grep -q 'Flags: .*Version5 EABI' <<<"$header" || fail "not EABI5"
+    grep -q 'Flags: .*soft-float ABI' <<<"$header" || fail "not the soft-float ABI"
+    grep -q 'Tag_CPU_arch: v5TE$' <<<"$attributes" ||
+        fail "built for another core: $(grep Tag_CPU_arch: <<<"$attributes")"
+    grep -q -E 'Tag_FP_arch|Tag_ABI_VFP_args|Tag_Advanced_SIMD_arch' <<<"$attributes" &&
+        fail "uses floating-point hardware: $(grep -E 'Tag_(FP|ABI_VFP|Advanced)' <<<"$attributes")"
+    echo "$attributes" | grep -E 'Tag_CPU_arch:|Tag_THUMB_ISA_use'
 }
 
 check_size() {
