@@ -5,6 +5,7 @@
 #   binary_check.sh machine BINARY MACHINE        the ELF header, e.g. MACHINE=ARM
 #   binary_check.sh size STRIP BINARY MAX_BYTES   the stripped size
 #   binary_check.sh install CMAKE BUILD_DIR       cmake --install with DESTDIR and --strip
+#   binary_check.sh package CMAKE BUILD_DIR [ARCH] the Debian package (ARCH: the host's if none)
 set -u
 status=0
 fail() {
@@ -67,17 +68,43 @@ check_size() {
     [ $status -eq 0 ] && echo "ok: stripped size $size bytes (at most $max)"
 }
 
+# What an install under prefix /usr in $1 holds: the stripped program and its manual page.
+check_installed_files() {
+    local root=$1 program=$1/usr/sbin/unitcfg
+    [ -x "$program" ] || fail "no executable usr/sbin/unitcfg"
+    readelf -S "$program" 2>/dev/null | grep -q '\.symtab' && fail "usr/sbin/unitcfg not stripped"
+    expect_files="usr/sbin/unitcfg usr/share/man/man8/unitcfg.8 "
+    files=$(cd "$root" && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ')
+    [ "$files" == "$expect_files" ] || fail "installed '$files', want '$expect_files'"
+}
+
 check_install() {
-    local cmake=$1 build=$2 root installed
+    local cmake=$1 build=$2 root
     root=$(mktemp -d)
     DESTDIR=$root "$cmake" --install "$build" --prefix /usr --strip >/dev/null || fail "install"
-    installed=$root/usr/sbin/unitcfg
-    [ -x "$installed" ] || fail "no executable at DESTDIR/usr/sbin/unitcfg"
-    readelf -S "$installed" 2>/dev/null | grep -q '\.symtab' && fail "installed binary not stripped"
-    [ "$(find "$root" -type f | wc -l)" -eq 1 ] || fail "install put more than unitcfg:" \
-        "$(find "$root" -type f)"
+    check_installed_files "$root"
     rm -rf "$root"
-    [ $status -eq 0 ] && echo "ok: installed stripped to DESTDIR/usr/sbin/unitcfg"
+    [ $status -eq 0 ] && echo "ok: installed stripped to DESTDIR/usr/sbin/unitcfg, and its manual page"
+}
+
+check_package() {
+    local cmake=$1 build=$2 arch=${3:-$(dpkg --print-architecture)} deb root floor want depends
+    rm -f "$build"/unitcfg_*.deb
+    "$cmake" --build "$build" --target package >/dev/null || fail "the package target failed"
+    deb=$(echo "$build"/unitcfg_*_"$arch".deb)
+    [ -f "$deb" ] || { fail "no unitcfg_<version>_$arch.deb in $build:" "$build"/*.deb; return; }
+    [ "$(dpkg-deb -f "$deb" Architecture)" == "$arch" ] || fail "package architecture is not $arch"
+    root=$(mktemp -d)
+    dpkg-deb -x "$deb" "$root"
+    check_installed_files "$root"
+    # The binary's own floor: the highest GLIBC_ version among the symbols it imports.
+    floor=$(readelf --dyn-syms -W "$root/usr/sbin/unitcfg" | awk '$7 == "UND" { print $8 }' |
+        sed -n 's/.*@GLIBC_\([0-9.]*\).*/\1/p' | sort -V | tail -n 1)
+    want=${floor:+libc6 (>= $floor)}
+    depends=$(dpkg-deb -f "$deb" Depends)
+    [ "$depends" == "$want" ] || fail "Depends is '$depends', the binary needs '$want'"
+    rm -rf "$root"
+    [ $status -eq 0 ] && echo "ok: $(basename "$deb"), Depends: '${depends}'"
 }
 
 mode=$1

@@ -1,0 +1,24 @@
+# Run by cpack as the package is made: the package depends on a libc6 that provides the highest
+# GLIBC_ symbol version the program imports. A program that imports none, a static build,
+# depends on nothing.
+execute_process(COMMAND ${UNITCFG_READELF} --dyn-syms -W ${UNITCFG_PACKAGED_PROGRAM}
+                OUTPUT_VARIABLE unitcfg_symbols RESULT_VARIABLE unitcfg_readelf_result)
+if(NOT unitcfg_readelf_result EQUAL 0)
+  message(FATAL_ERROR "cannot read the symbols of ${UNITCFG_PACKAGED_PROGRAM}")
+endif()
+
+string(REPLACE "\n" ";" unitcfg_symbols "${unitcfg_symbols}")
+set(unitcfg_glibc_floor "")
+foreach(line IN LISTS unitcfg_symbols)
+  if(line MATCHES " UND .*@GLIBC_([0-9.]+)")
+    if(unitcfg_glibc_floor STREQUAL "" OR CMAKE_MATCH_1 VERSION_GREATER unitcfg_glibc_floor)
+      set(unitcfg_glibc_floor ${CMAKE_MATCH_1})
+    endif()
+  endif()
+endforeach()
+
+if(unitcfg_glibc_floor)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= ${unitcfg_glibc_floor})")
+else()
+  unset(CPACK_DEBIAN_PACKAGE_DEPENDS)
+endif()
