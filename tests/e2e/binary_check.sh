@@ -70,7 +70,7 @@ check_size() {
 
 # What an install under prefix /usr in $1 holds: the stripped program and its manual page.
 check_installed_files() {
-    local root=$1 program=$1/usr/sbin/unitcfg
+    local root=$1 program=$1/usr/sbin/unitcfg expect_files files
     [ -x "$program" ] || fail "no executable usr/sbin/unitcfg"
     readelf -S "$program" 2>/dev/null | grep -q '\.symtab' && fail "usr/sbin/unitcfg not stripped"
     expect_files="usr/sbin/unitcfg usr/share/man/man8/unitcfg.8 "
