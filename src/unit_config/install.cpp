@@ -1,5 +1,5 @@
 #include "copy_command.h"
-#include "flush_to_storage.h"
+#include "replacement.h"
 #include "unit_config.h"
 #include "unit_identity.h"
 
@@ -8,13 +8,18 @@ void install_unit_config(const unit_config_paths &paths) {
     if (!read_unit_number(paths.identity_file, unit_number) || !is_known_unit(unit_number))
         return;
 
+    // Decided once, before the copy: `cp` writes a temporary file that replaces the installed
+    // one only once it is whole and on storage, so a copy that dies part-way loses nothing.
+    const file_replacement replacement = plan_replacement(paths.installed_file);
     char command[copy_command_capacity];
-    if (!build_copy_command(unit_number, paths.staged_directory, paths.installed_file, command))
+    if (!build_copy_command(unit_number, paths.staged_directory,
+                            replacement_destination(replacement), command))
         return;
-    bool copied = run_logged_command(command, paths.history_file) == 0;
-    // What `cp` wrote may still sit in the page cache: it reaches storage before the history
-    // says it was installed.
-    if (copied)
-        flush_to_storage(paths.installed_file);
-    append_outcome_entry(unit_number, copied, paths.history_file);
+    bool installed = run_logged_command(command, paths.history_file) == 0;
+    // The new configuration is in place and on storage before the history says so.
+    if (installed)
+        installed = commit_replacement(replacement);
+    else
+        abandon_replacement(replacement);
+    append_outcome_entry(unit_number, installed, paths.history_file);
 }

@@ -1,16 +1,44 @@
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "config_record.h"
+#include "replacement.h"
 #include "unit_config.h"
 
 namespace {
 
-/// Overwrites the record at the start of `installed_file` in place. The file is opened for
-/// update, never truncated, so a kill or a power cut leaves the old record or the new one,
-/// never an empty file; bytes beyond the record are kept. Silent when the file cannot be
-/// opened for writing.
-void rewrite_record(const char *installed_file, const unit_config_record &record) {
+bool write_all(int fd, const void *bytes, std::size_t count) {
+    const char *next = static_cast<const char *>(bytes);
+    while (count > 0) {
+        ssize_t written = write(fd, next, count);
+        if (written <= 0)
+            return false;
+        next += written;
+        count -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+/// Writes a new file at `path`: `record`, then every byte of `rest` from where it stands,
+/// unchanged. Returns false when the file cannot be made or any read or write fails.
+bool write_new_file(const char *path, const unit_config_record &record, std::FILE *rest) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    bool ok = write_all(fd, record.bytes, sizeof record.bytes);
+    char buffer[512];
+    std::size_t length = 0;
+    while (ok && (length = std::fread(buffer, 1, sizeof buffer, rest)) > 0)
+        ok = write_all(fd, buffer, length);
+    ok = ok && std::ferror(rest) == 0;
+    return close(fd) == 0 && ok;
+}
+
+/// Overwrites the record at the start of `installed_file` in place, where the file cannot be
+/// replaced. Opened for update, never truncated; bytes beyond the record are kept. Silent when
+/// the file cannot be opened for writing.
+void rewrite_record_in_place(const char *installed_file, const unit_config_record &record) {
     std::FILE *file = std::fopen(installed_file, "r+b");
     if (file == nullptr)
         return;
@@ -28,8 +56,15 @@ void repair_installed_config(const unit_config_paths &paths) {
 
     unit_config_record record;
     if (std::fread(record.bytes, sizeof record.bytes, 1, file) == 1 && repair_record(record)) {
-        // The read handle stays open until the rewrite is done.
-        rewrite_record(paths.installed_file, record);
+        // The read handle stays open until the rewrite is done: the new file takes the rest of
+        // the old one from it.
+        const file_replacement replacement = plan_replacement(paths.installed_file);
+        if (!replacement.by_rename)
+            rewrite_record_in_place(paths.installed_file, record);
+        else if (write_new_file(replacement.temporary_file, record, file))
+            (void)commit_replacement(replacement);
+        else
+            abandon_replacement(replacement);
     }
     (void)std::fclose(file);
 }

@@ -21,16 +21,22 @@ inline constexpr unit_config_paths default_unit_config_paths = {
 };
 
 /// The install phase. When the identity file supplies a whole record naming a known unit, has
-/// the shell copy that unit's staged file over the installed file, logging the copy's output
-/// and a dated outcome entry in the history file. After a good copy the installed file and its
-/// directory are flushed to storage before the success entry is appended. Ends silently when
-/// there is no whole identity record or the unit is not known; a failed copy is logged and
-/// reported on standard output by the command runner. Never examines the staged file's content.
+/// the shell copy that unit's staged file, logging the copy's output and a dated outcome entry
+/// in the history file. The copy goes to a temporary file beside the installed one, which
+/// replaces it by rename once it is whole and on storage, and only then is the success entry
+/// appended: a copy that fails or dies part-way leaves the installed file as it was. Where the
+/// installed file cannot be replaced (see `plan_replacement`) the copy goes over it, as `cp`
+/// does, and is flushed before the entry. Ends silently when there is no whole identity record
+/// or the unit is not known; a failed copy is logged and reported on standard output by the
+/// command runner. Never examines the staged file's content.
 void install_unit_config(const unit_config_paths &paths = default_unit_config_paths);
 
 /// The repair phase. Reads the 44-byte record at the start of the installed file and, when its
 /// tag is 89, fills in the default `option_byte`, applies the correction for selectors 1309 and
-/// 1310, and recomputes the checksum. The file is rewritten in place only when something
-/// changed or the stored checksum was wrong; otherwise it is not opened for writing. Every
-/// failure (no file, a short record, another tag, no write access) is silent.
+/// 1310, and recomputes the checksum. Only when something changed or the stored checksum was
+/// wrong is the file replaced, the same way the install replaces it: a new file holding the
+/// repaired record and every byte of the old file beyond it, renamed over the old one once it
+/// is on storage; or, where the file cannot be replaced, the record written over the old one in
+/// place, never truncated. Otherwise it is not written. Every failure (no file, a short record,
+/// another tag, no write access) is silent and leaves the file as it was.
 void repair_installed_config(const unit_config_paths &paths = default_unit_config_paths);

@@ -5,6 +5,7 @@
 set -u
 
 installed=/usr/share/Quarvane/UNIT.CFG
+temporary=$installed.new
 history=/home/Quarvane/History.txt
 failures=0
 
@@ -45,6 +46,42 @@ case_typical_install() {
     # The staged record was copied, then repaired.
     expect_typical_repaired_record
     cmp -s -n 6 /tmp/Quarvane/6170.CFG "$installed" || fail "bytes 0-5 differ from the staged"
+    expect_no_temporary_file
+}
+
+expect_no_temporary_file() {
+    [ -e "$temporary" ] && fail "the temporary file $temporary outlived the run"
+}
+
+# The installed file keeps what it is: a replaced file its mode and owner; a symbolic link, and
+# a file bind-mounted over the installed path, get the new content written through them.
+case_install_keeps_file_kind() {
+    identity_record 6170 >/tmp/UNIT.CFG
+    typical_staged_record >/tmp/Quarvane/6170.CFG
+    local owner=0:0
+    echo "installed before" >"$installed"
+    chmod 0604 "$installed"
+    # Another owner where the sandbox maps other users (not in a user namespace of its own).
+    chown 1234:5678 "$installed" 2>/dev/null && owner=1234:5678
+    run_unitcfg
+    expect_typical_repaired_record
+    expect_eq "mode and owner" "$(stat -c %a:%u:%g "$installed")" "604:$owner"
+
+    local target
+    for target in /tmp/linked.CFG /tmp/bound.CFG; do
+        rm -f "$installed" "$history"
+        echo "installed before" >"$target"
+        if [ "$target" == /tmp/linked.CFG ]; then
+            ln -s "$target" "$installed"
+        else
+            touch "$installed" && mount --bind "$target" "$installed"
+        fi
+        run_unitcfg
+        expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
+        installed=$target expect_typical_repaired_record
+        expect_no_temporary_file
+        [ "$target" != /tmp/linked.CFG ] || [ -L "$installed" ] || fail "the link was replaced"
+    done
 }
 
 # A record that needs a repair in a file that cannot be opened for writing stays as it is.
@@ -58,25 +95,34 @@ case_read_only_installed() {
     cmp -s before.bin "$installed" || fail "the read-only file changed"
 }
 
-# Killed at each call of the rewrite in turn, the program leaves a whole record, old or new.
+# Killed at each call of the repair's rewrite in turn, the program leaves a whole record, old or
+# new: both where the file is replaced by rename and where it is written through a symbolic
+# link in place. A temporary file left by a kill is replaced by the next run, which removes it.
 case_killed_during_rewrite() {
     typical_staged_record >old.bin
-    local call
-    for call in openat:when=2 write fsync close close:when=2; do
-        cp old.bin "$installed"
-        strace -f -o /dev/null -P "$installed" -e trace="${call%%:*}" \
-            -e inject="$call:signal=SIGKILL" "${launcher[@]}" ./unitcfg >/dev/null 2>&1
-        local size
-        size=$(stat -c %s "$installed")
-        expect_eq "size after a kill at $call" "$size" 44
+    local call record=$installed
+    for call in openat:when=2 write close fchmod fsync close:when=2 rename \
+        in-place openat:when=2 write fsync close close:when=2; do
+        if [ "$call" == in-place ]; then
+            record=/tmp/record.bin
+            ln -sf "$record" "$installed"
+            continue
+        fi
+        cp old.bin "$record"
+        strace -f -o /dev/null -P "$temporary" -P "$record" -P "$installed" \
+            -e trace="${call%%:*}" -e inject="$call:signal=SIGKILL" \
+            "${launcher[@]}" ./unitcfg >/dev/null 2>&1
+        expect_eq "status of the run killed at $call" "$?" 137
+        expect_eq "size after a kill at $call" "$(stat -L -c %s "$installed")" 44
         if ! cmp -s old.bin "$installed" && [ "$(record_xor "$installed")" != 0 ]; then
             fail "after a kill at $call the record is neither the old one nor a right new one"
         fi
+        # The next run repairs the record.
+        run_unitcfg
+        cmp -s old.bin "$installed" && fail "after a kill at $call the record was not repaired"
+        expect_no_temporary_file
     done
-    # Without a kill the same run repairs the record: the injections above did hit the rewrite.
-    cp old.bin "$installed"
-    run_unitcfg
-    cmp -s old.bin "$installed" && fail "the record was not repaired"
+    [ -L "$installed" ] || fail "the symbolic link was replaced"
 }
 
 case_nothing_present() {
@@ -140,32 +186,37 @@ case_stdout_without_reader() {
 
 # The steps that bring the installed file to storage, one a line, from the `strace -f -y` log
 # $1: the copy's exit, the start of `date`, and the program's own calls on the installed file
-# and its directory.
+# (its read handle outlives the rename: "deleted"), the temporary file and their directory.
 storage_steps() {
-    awk -v file="<$installed>" -v directory="<${installed%/*}>" '
+    awk -v file="<$installed" -v temporary="<$temporary>" -v directory="<${installed%/*}>" '
         NR == 1 { main = $1 }
         $2 ~ /^execve\("[^"]*\/cp"/ { copy = $1 }
         $1 == copy && /\+\+\+ exited/ { print "cp exited" }
         $2 ~ /^execve\("[^"]*\/date"/ && !date_started { print "date started"; date_started = 1 }
+        $1 == main && $2 ~ /^rename/ { print "rename" }
         $1 == main && $2 ~ /^(write|fsync|close)\(/ {
             call = substr($2, 1, index($2, "(") - 1)
-            if (index($2, file)) print call " file"
+            if (index($2, file ">") || index($2, file " (deleted)>")) print call " file"
+            if (index($2, temporary)) print call " temporary"
             if (index($2, directory)) print call " directory"
         }' "$1"
 }
 
-# The copied file and its directory reach storage after `cp` has exited and before `date`
-# starts; the rewrite reaches storage after its write and before its close.
+# The copy reaches storage under its temporary name after `cp` has exited, is renamed over the
+# installed file, and the rename reaches storage with the directory, all before `date` starts.
+# The repair's new file goes the same way before the read handle of the old one is closed.
 case_flushed_to_storage() {
     identity_record 6170 >/tmp/UNIT.CFG
     typical_staged_record >/tmp/Quarvane/6170.CFG
-    strace -f -y -o trace.txt -e trace=execve,write,fsync,close \
+    strace -f -y -o trace.txt -e trace=execve,write,fsync,close,rename,renameat,renameat2 \
         "${launcher[@]}" ./unitcfg >stdout.txt 2>stderr.txt
     expect_eq "exit status" "$?" 0
     expect_eq "steps to storage" "$(storage_steps trace.txt | tr '\n' ' ')" "cp exited \
-fsync file close file fsync directory close directory date started \
-write file fsync file close file close file "
+fsync temporary close temporary rename fsync directory close directory date started \
+write temporary close temporary fsync temporary close temporary rename \
+fsync directory close directory close file "
     expect_typical_repaired_record
+    expect_no_temporary_file
 }
 
 # The typical run's record, as the repair leaves it.
@@ -181,14 +232,23 @@ RECORD
 )"
 }
 
-# A copy killed by a signal is logged as a failed install.
+# A copy killed by a signal is logged as a failed install, and leaves the installed file as it
+# was, even when it dies after writing part of the new file.
 case_copy_killed() {
     identity_record 6170 >/tmp/UNIT.CFG
     typical_staged_record >/tmp/Quarvane/6170.CFG
+    echo "installed before" >"$installed"
     strace -f -o /dev/null -P /tmp/Quarvane/6170.CFG -e trace=openat \
         -e inject=openat:signal=SIGKILL "${launcher[@]}" ./unitcfg >stdout.txt 2>stderr.txt
     expect_eq "exit status" "$?" 0
     expect_eq "standard output" "$(cat stdout.txt)" "Command not found or exited with error status"
+    expect_one_outcome_entry " - UNIT_CFG of 6170 updated failed. Might not found the file."
+
+    rm "$history"
+    fake_cp 'eval "destination=\${$#}"; head -c 20 "$1" >"$destination"; kill -s KILL $$'
+    PATH=/tmp/fakebin:$PATH run_unitcfg
+    expect_eq "installed file after a copy killed part-way" "$(cat "$installed")" "installed before"
+    expect_no_temporary_file
     expect_one_outcome_entry " - UNIT_CFG of 6170 updated failed. Might not found the file."
 }
 

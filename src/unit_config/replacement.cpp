@@ -1,0 +1,124 @@
+#include "replacement.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using directory_path = char[max_copy_path_length + 1];
+
+/// The directory that holds `path`: what comes before its last '/', "/" for a file in the
+/// root, "." for a bare name. Returns false when the name does not fit `directory`.
+bool containing_directory(const char *path, directory_path &directory) {
+    const char *last_slash = strrchr(path, '/');
+    if (last_slash == nullptr) {
+        memcpy(directory, ".", 2);
+        return true;
+    }
+    size_t length = last_slash == path ? 1 : static_cast<size_t>(last_slash - path);
+    if (length > max_copy_path_length)
+        return false;
+    memcpy(directory, path, length);
+    directory[length] = '\0';
+    return true;
+}
+
+/// Opens `path` read-only, `fsync`s it and closes it. Returns false when any step fails.
+bool flush_one(const char *path) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool flushed = fsync(fd) == 0;
+    return close(fd) == 0 && flushed;
+}
+
+void flush_directory_of(const char *path) {
+    directory_path directory;
+    if (containing_directory(path, directory))
+        (void)flush_one(directory);
+}
+
+bool make_temporary_path(const char *installed_file, file_replacement &replacement) {
+    int written = snprintf(replacement.temporary_file, sizeof replacement.temporary_file, "%s%s",
+                           installed_file, temporary_file_suffix);
+    return written > 0 && static_cast<size_t>(written) < sizeof replacement.temporary_file;
+}
+
+/// A new file made by this process can be given the installed file's owner.
+bool owner_can_be_kept(const struct stat &installed) {
+    return geteuid() == 0 || (installed.st_uid == geteuid() && installed.st_gid == getegid());
+}
+
+bool can_replace_by_rename(const char *installed_file) {
+    directory_path directory;
+    struct stat directory_info {};
+    if (!containing_directory(installed_file, directory) || stat(directory, &directory_info) != 0 ||
+        access(directory, W_OK | X_OK) != 0)
+        return false;
+    struct stat info {};
+    if (lstat(installed_file, &info) != 0)
+        return errno == ENOENT;
+    // A link of any kind, or a file mounted from elsewhere, is written through, not replaced.
+    return S_ISREG(info.st_mode) && info.st_nlink == 1 && info.st_dev == directory_info.st_dev &&
+           owner_can_be_kept(info);
+}
+
+/// The temporary file takes the installed file's owner and mode (owner first: a change of
+/// owner clears the set-id bits), then reaches storage.
+bool take_over_and_flush(const char *temporary_file, const char *installed_file) {
+    int fd = open(temporary_file, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = true;
+    struct stat installed {};
+    struct stat temporary {};
+    if (lstat(installed_file, &installed) == 0) {
+        ok = fstat(fd, &temporary) == 0;
+        if (ok && (temporary.st_uid != installed.st_uid || temporary.st_gid != installed.st_gid))
+            ok = fchown(fd, installed.st_uid, installed.st_gid) == 0;
+        ok = ok && fchmod(fd, installed.st_mode & 07777) == 0;
+    }
+    ok = ok && fsync(fd) == 0;
+    return close(fd) == 0 && ok;
+}
+
+} // namespace
+
+file_replacement plan_replacement(const char *installed_file) {
+    file_replacement replacement{installed_file, false, {}};
+    if (!make_temporary_path(installed_file, replacement) || !can_replace_by_rename(installed_file))
+        return replacement;
+    // A temporary file left by an interrupted run is replaced; one that cannot be removed
+    // (a directory, say) leaves the way of today.
+    replacement.by_rename = unlink(replacement.temporary_file) == 0 || errno == ENOENT;
+    return replacement;
+}
+
+const char *replacement_destination(const file_replacement &replacement) {
+    return replacement.by_rename ? replacement.temporary_file : replacement.installed_file;
+}
+
+bool commit_replacement(const file_replacement &replacement) {
+    if (!replacement.by_rename) {
+        (void)flush_one(replacement.installed_file);
+        flush_directory_of(replacement.installed_file);
+        return true;
+    }
+    if (!take_over_and_flush(replacement.temporary_file, replacement.installed_file) ||
+        rename(replacement.temporary_file, replacement.installed_file) != 0) {
+        abandon_replacement(replacement);
+        return false;
+    }
+    // The rename itself reaches storage with the directory.
+    flush_directory_of(replacement.installed_file);
+    return true;
+}
+
+void abandon_replacement(const file_replacement &replacement) {
+    if (replacement.by_rename)
+        (void)unlink(replacement.temporary_file);
+}
