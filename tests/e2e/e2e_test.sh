@@ -53,8 +53,8 @@ expect_no_temporary_file() {
     [ -e "$temporary" ] && fail "the temporary file $temporary outlived the run"
 }
 
-# The installed file keeps what it is: a replaced file its mode and owner; a symbolic link, and
-# a file bind-mounted over the installed path, get the new content written through them.
+# The installed file keeps what it is: a replaced file its mode and owner; a symbolic link, a
+# file bind-mounted over the installed path and a hard link get the new content written through.
 case_install_keeps_file_kind() {
     identity_record 6170 >/tmp/UNIT.CFG
     typical_staged_record >/tmp/Quarvane/6170.CFG
@@ -68,14 +68,15 @@ case_install_keeps_file_kind() {
     expect_eq "mode and owner" "$(stat -c %a:%u:%g "$installed")" "604:$owner"
 
     local target
-    for target in /tmp/linked.CFG /tmp/bound.CFG; do
+    for target in /tmp/linked.CFG /tmp/bound.CFG /usr/share/Quarvane/hard.CFG; do
+        umount "$installed" 2>/dev/null
         rm -f "$installed" "$history"
         echo "installed before" >"$target"
-        if [ "$target" == /tmp/linked.CFG ]; then
-            ln -s "$target" "$installed"
-        else
-            touch "$installed" && mount --bind "$target" "$installed"
-        fi
+        case $target in
+        *linked*) ln -s "$target" "$installed" ;;
+        *bound*) touch "$installed" && mount --bind "$target" "$installed" ;;
+        *hard*) ln "$target" "$installed" ;;
+        esac
         run_unitcfg
         expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
         installed=$target expect_typical_repaired_record
