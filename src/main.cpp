@@ -1,6 +1,5 @@
 // unitcfg: installs a known unit's staged configuration, then checks and repairs the installed
 // configuration record, and exits 0. Takes no arguments.
-#include <csignal>
 #include <signal.h>
 
 #include "unit_config/unit_config.h"
@@ -29,7 +28,7 @@ void survive_broken_pipe() {
 int main() {
     // A parent that left SIGCHLD ignored would make every wait fail, and a good copy would be
     // logged as failed.
-    (void)std::signal(SIGCHLD, SIG_DFL);
+    (void)signal(SIGCHLD, SIG_DFL);
     survive_broken_pipe();
 
     install_unit_config();

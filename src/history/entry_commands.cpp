@@ -1,8 +1,8 @@
 #include "entry_commands.h"
 
-#include <cstdio>
-#include <cstring>
+#include <string.h>
 
+#include "fill_template.h"
 #include "plain_path.h"
 
 namespace {
@@ -10,22 +10,22 @@ namespace {
 /// A command being built in a fixed buffer that is known to be large enough for it.
 struct command_text {
     char *buffer;
-    std::size_t length;
+    size_t length;
 };
 
-void append_bytes(command_text &text, const char *bytes, std::size_t count) {
-    std::memcpy(text.buffer + text.length, bytes, count);
+void append_bytes(command_text &text, const char *bytes, size_t count) {
+    memcpy(text.buffer + text.length, bytes, count);
     text.length += count;
 }
 
-template <std::size_t size> void append_literal(command_text &text, const char (&literal)[size]) {
+template <size_t size> void append_literal(command_text &text, const char (&literal)[size]) {
     append_bytes(text, literal, size - 1);
 }
 
 /// Appends the chunk's bytes for use between single quotes: a quote becomes '\'' and a NUL is
 /// dropped; every other byte is literal inside single quotes and is copied as it is.
-void append_quoted_chunk(command_text &text, const char *chunk, std::size_t length) {
-    for (std::size_t i = 0; i < length; ++i) {
+void append_quoted_chunk(command_text &text, const char *chunk, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
         if (chunk[i] == '\'')
             append_literal(text, "'\\''");
         else if (chunk[i] != '\0')
@@ -33,13 +33,13 @@ void append_quoted_chunk(command_text &text, const char *chunk, std::size_t leng
     }
 }
 
-bool holds_backslash(const char *chunk, std::size_t length) {
-    return std::memchr(chunk, '\\', length) != nullptr;
+bool holds_backslash(const char *chunk, size_t length) {
+    return memchr(chunk, '\\', length) != nullptr;
 }
 
 } // namespace
 
-bool build_output_entry_command(const char *chunk, std::size_t length, const char *history_path,
+bool build_output_entry_command(const char *chunk, size_t length, const char *history_path,
                                 char (&command)[output_entry_command_capacity]) {
     command[0] = '\0';
     if (length > max_chunk_length || !is_plain_path(history_path, max_history_path_length))
@@ -52,24 +52,18 @@ bool build_output_entry_command(const char *chunk, std::size_t length, const cha
         append_literal(text, output_entry_echo_prefix);
     append_quoted_chunk(text, chunk, length);
     append_literal(text, output_entry_suffix);
-    append_bytes(text, history_path, std::strlen(history_path));
+    append_bytes(text, history_path, strlen(history_path));
     command[text.length] = '\0';
     return true;
 }
 
-bool build_outcome_entry_command(std::uint16_t unit_number, bool succeeded,
-                                 const char *history_path,
+bool build_outcome_entry_command(uint16_t unit_number, bool succeeded, const char *history_path,
                                  char (&command)[outcome_entry_command_capacity]) {
     command[0] = '\0';
     if (!is_plain_path(history_path, max_history_path_length))
         return false;
 
     const char *entry_template = succeeded ? outcome_success_template : outcome_failure_template;
-    int written =
-        std::snprintf(command, sizeof command, entry_template, int{unit_number}, history_path);
-    if (written < 0 || static_cast<std::size_t>(written) >= sizeof command) {
-        command[0] = '\0';
-        return false;
-    }
-    return true;
+    const char *const paths[] = {history_path};
+    return fill_template(command, entry_template, unit_number, paths);
 }

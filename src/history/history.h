@@ -5,7 +5,7 @@
 // `default_history_path`.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 /// The unit's history file. Every entry command appends to it with `cat >>`.
 inline constexpr char default_history_path[] = "/home/Quarvane/History.txt";
@@ -27,5 +27,5 @@ int run_logged_command(const char *command, const char *history_path = default_h
 /// `date` prints, then " - UNIT_CFG of <unit> updated successfully." when `succeeded`, else
 /// " - UNIT_CFG of <unit> updated failed. Might not found the file.". The pipeline's result is
 /// not looked at: a missing entry is simply missing.
-void append_outcome_entry(std::uint16_t unit_number, bool succeeded,
+void append_outcome_entry(uint16_t unit_number, bool succeeded,
                           const char *history_path = default_history_path);

@@ -1,10 +1,10 @@
-#include <cstdlib>
+#include <stdlib.h>
 
 #include "entry_commands.h"
 #include "history.h"
 
-void append_outcome_entry(std::uint16_t unit_number, bool succeeded, const char *history_path) {
+void append_outcome_entry(uint16_t unit_number, bool succeeded, const char *history_path) {
     char command[outcome_entry_command_capacity];
     if (build_outcome_entry_command(unit_number, succeeded, history_path, command))
-        (void)std::system(command);
+        (void)system(command);
 }

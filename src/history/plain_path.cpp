@@ -5,8 +5,8 @@ static bool is_plain_path_char(char c) {
            c == '.' || c == '_' || c == '-';
 }
 
-bool is_plain_path(const char *path, std::size_t max_length) {
-    std::size_t length = 0;
+bool is_plain_path(const char *path, size_t max_length) {
+    size_t length = 0;
     for (; path[length] != '\0'; ++length) {
         if (length == max_length || !is_plain_path_char(path[length]))
             return false;

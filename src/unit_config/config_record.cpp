@@ -4,23 +4,23 @@
 
 namespace {
 
-constexpr std::uint8_t unset_option_byte = 0;
-constexpr std::uint8_t default_option_byte = 3;
+constexpr uint8_t unset_option_byte = 0;
+constexpr uint8_t default_option_byte = 3;
 
 /// Values of `adjusted_value` at or above this are corrected under a correcting selector.
 constexpr int correction_threshold = -1899;
-constexpr std::uint16_t correction_stamp = 21017;
+constexpr uint16_t correction_stamp = 21017;
 
 struct correction {
-    std::uint16_t selector;
-    std::int16_t corrected_value;
+    uint16_t selector;
+    int16_t corrected_value;
 };
 constexpr correction corrections[] = {
     {1309, -2026},
     {1310, -2036},
 };
 
-const correction *correction_for(std::uint16_t selector_code) {
+const correction *correction_for(uint16_t selector_code) {
     for (const correction &entry : corrections) {
         if (entry.selector == selector_code)
             return &entry;
@@ -28,41 +28,41 @@ const correction *correction_for(std::uint16_t selector_code) {
     return nullptr;
 }
 
-void set_adjusted_value(unit_config_record &record, std::int16_t value) {
-    store_le16(record.bytes, adjusted_value_offset, static_cast<std::uint16_t>(value));
+void set_adjusted_value(unit_config_record &record, int16_t value) {
+    store_le16(record.bytes, adjusted_value_offset, static_cast<uint16_t>(value));
 }
 
 } // namespace
 
-std::uint32_t record_tag(const unit_config_record &record) {
+uint32_t record_tag(const unit_config_record &record) {
     return load_le32(record.bytes, tag_offset);
 }
 
-std::int16_t adjusted_value(const unit_config_record &record) {
+int16_t adjusted_value(const unit_config_record &record) {
     int raw = load_le16(record.bytes, adjusted_value_offset);
-    return static_cast<std::int16_t>(raw < 0x8000 ? raw : raw - 0x10000);
+    return static_cast<int16_t>(raw < 0x8000 ? raw : raw - 0x10000);
 }
 
-std::uint16_t selector(const unit_config_record &record) {
+uint16_t selector(const unit_config_record &record) {
     return load_le16(record.bytes, selector_offset);
 }
 
-std::uint8_t option_byte(const unit_config_record &record) {
+uint8_t option_byte(const unit_config_record &record) {
     return record.bytes[option_byte_offset];
 }
 
-std::uint16_t adjust_stamp(const unit_config_record &record) {
+uint16_t adjust_stamp(const unit_config_record &record) {
     return load_le16(record.bytes, adjust_stamp_offset);
 }
 
-std::uint16_t stored_checksum(const unit_config_record &record) {
+uint16_t stored_checksum(const unit_config_record &record) {
     return load_le16(record.bytes, checksum_offset);
 }
 
-std::uint16_t compute_checksum(const unit_config_record &record) {
-    std::uint16_t checksum = 0;
-    for (std::size_t offset = 0; offset < checksum_offset; offset += 2)
-        checksum = static_cast<std::uint16_t>(checksum ^ load_le16(record.bytes, offset));
+uint16_t compute_checksum(const unit_config_record &record) {
+    uint16_t checksum = 0;
+    for (size_t offset = 0; offset < checksum_offset; offset += 2)
+        checksum = static_cast<uint16_t>(checksum ^ load_le16(record.bytes, offset));
     return checksum;
 }
 
@@ -83,7 +83,7 @@ bool repair_record(unit_config_record &record) {
         changed = true;
     }
 
-    std::uint16_t checksum = compute_checksum(record);
+    uint16_t checksum = compute_checksum(record);
     if (!changed && checksum == stored_checksum(record))
         return false;
     store_le16(record.bytes, checksum_offset, checksum);

@@ -4,7 +4,7 @@
 #include "unit_identity.h"
 
 void install_unit_config(const unit_config_paths &paths) {
-    std::uint16_t unit_number = 0;
+    uint16_t unit_number = 0;
     if (!read_unit_number(paths.identity_file, unit_number) || !is_known_unit(unit_number))
         return;
 

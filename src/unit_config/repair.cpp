@@ -1,5 +1,5 @@
-#include <cstdio>
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include "config_record.h"
@@ -8,30 +8,30 @@
 
 namespace {
 
-bool write_all(int fd, const void *bytes, std::size_t count) {
+bool write_all(int fd, const void *bytes, size_t count) {
     const char *next = static_cast<const char *>(bytes);
     while (count > 0) {
         ssize_t written = write(fd, next, count);
         if (written <= 0)
             return false;
         next += written;
-        count -= static_cast<std::size_t>(written);
+        count -= static_cast<size_t>(written);
     }
     return true;
 }
 
 /// Writes a new file at `path`: `record`, then every byte of `rest` from where it stands,
 /// unchanged. Returns false when the file cannot be made or any read or write fails.
-bool write_new_file(const char *path, const unit_config_record &record, std::FILE *rest) {
+bool write_new_file(const char *path, const unit_config_record &record, FILE *rest) {
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
     bool ok = write_all(fd, record.bytes, sizeof record.bytes);
     char buffer[512];
-    std::size_t length = 0;
-    while (ok && (length = std::fread(buffer, 1, sizeof buffer, rest)) > 0)
+    size_t length = 0;
+    while (ok && (length = fread(buffer, 1, sizeof buffer, rest)) > 0)
         ok = write_all(fd, buffer, length);
-    ok = ok && std::ferror(rest) == 0;
+    ok = ok && ferror(rest) == 0;
     return close(fd) == 0 && ok;
 }
 
@@ -39,23 +39,23 @@ bool write_new_file(const char *path, const unit_config_record &record, std::FIL
 /// replaced. Opened for update, never truncated; bytes beyond the record are kept. Silent when
 /// the file cannot be opened for writing.
 void rewrite_record_in_place(const char *installed_file, const unit_config_record &record) {
-    std::FILE *file = std::fopen(installed_file, "r+b");
+    FILE *file = fopen(installed_file, "r+b");
     if (file == nullptr)
         return;
-    if (std::fwrite(record.bytes, sizeof record.bytes, 1, file) == 1 && std::fflush(file) == 0)
+    if (fwrite(record.bytes, sizeof record.bytes, 1, file) == 1 && fflush(file) == 0)
         (void)fsync(fileno(file));
-    (void)std::fclose(file);
+    (void)fclose(file);
 }
 
 } // namespace
 
 void repair_installed_config(const unit_config_paths &paths) {
-    std::FILE *file = std::fopen(paths.installed_file, "rb");
+    FILE *file = fopen(paths.installed_file, "rb");
     if (file == nullptr)
         return;
 
     unit_config_record record;
-    if (std::fread(record.bytes, sizeof record.bytes, 1, file) == 1 && repair_record(record)) {
+    if (fread(record.bytes, sizeof record.bytes, 1, file) == 1 && repair_record(record)) {
         // The read handle stays open until the rewrite is done: the new file takes the rest of
         // the old one from it.
         const file_replacement replacement = plan_replacement(paths.installed_file);
@@ -66,5 +66,5 @@ void repair_installed_config(const unit_config_paths &paths) {
         else
             abandon_replacement(replacement);
     }
-    (void)std::fclose(file);
+    (void)fclose(file);
 }

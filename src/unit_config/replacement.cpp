@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "../history/fill_template.h"
+
 namespace {
 
 using directory_path = char[max_copy_path_length + 1];
@@ -43,9 +45,8 @@ void flush_directory_of(const char *path) {
 }
 
 bool make_temporary_path(const char *installed_file, file_replacement &replacement) {
-    int written = snprintf(replacement.temporary_file, sizeof replacement.temporary_file, "%s%s",
-                           installed_file, temporary_file_suffix);
-    return written > 0 && static_cast<size_t>(written) < sizeof replacement.temporary_file;
+    const char *const names[] = {installed_file, temporary_file_suffix};
+    return fill_template(replacement.temporary_file, "%s%s", 0, names);
 }
 
 /// A new file made by this process can be given the installed file's owner.

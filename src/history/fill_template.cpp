@@ -1,0 +1,61 @@
+#include "fill_template.h"
+
+#include <string.h>
+
+namespace {
+
+/// Where the next byte goes, and whether everything so far has fitted with room for the NUL.
+struct filled_text {
+    char *next;
+    char *end;
+    bool fits;
+};
+
+void put(filled_text &text, const char *bytes, size_t count) {
+    if (!text.fits || count >= static_cast<size_t>(text.end - text.next)) {
+        text.fits = false;
+        return;
+    }
+    memcpy(text.next, bytes, count);
+    text.next += count;
+}
+
+void put_decimal(filled_text &text, uint16_t number) {
+    char digits[5];
+    size_t count = 0;
+    do {
+        digits[sizeof digits - 1 - count++] = static_cast<char>('0' + number % 10);
+        number = static_cast<uint16_t>(number / 10);
+    } while (number != 0);
+    put(text, digits + sizeof digits - count, count);
+}
+
+} // namespace
+
+bool fill_template(char *text, size_t capacity, const char *text_template, uint16_t number,
+                   const char *const *words, size_t word_count) {
+    if (capacity == 0)
+        return false;
+    filled_text filled{text, text + capacity, true};
+    size_t next_word = 0;
+    for (const char *at = text_template; *at != '\0' && filled.fits; ++at) {
+        if (at[0] == '%' && at[1] == 'd') {
+            put_decimal(filled, number);
+            ++at;
+        } else if (at[0] == '%' && at[1] == 's') {
+            filled.fits = next_word < word_count;
+            if (filled.fits)
+                put(filled, words[next_word], strlen(words[next_word]));
+            ++next_word;
+            ++at;
+        } else {
+            put(filled, at, 1);
+        }
+    }
+    if (!filled.fits) {
+        text[0] = '\0';
+        return false;
+    }
+    *filled.next = '\0';
+    return true;
+}

@@ -1,0 +1,18 @@
+// Command lines and paths filled in from a template, in a fixed buffer, never truncated.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+/// Writes `text_template` into `text` (`capacity` bytes, the final NUL included) with each "%d"
+/// replaced by `number` in decimal, without leading zeros or blanks, and each "%s" by the next
+/// of the `word_count` `words` in turn. No other byte is special. Returns false, with `text`
+/// empty, when the result does not fit or a "%s" has no word left: a text is never cut short.
+bool fill_template(char *text, size_t capacity, const char *text_template, uint16_t number,
+                   const char *const *words, size_t word_count);
+
+template <size_t capacity, size_t word_count>
+bool fill_template(char (&text)[capacity], const char *text_template, uint16_t number,
+                   const char *const (&words)[word_count]) {
+    return fill_template(text, capacity, text_template, number, words, word_count);
+}
