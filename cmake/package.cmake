@@ -1,14 +1,28 @@
 # The Debian package of unitcfg and its manual page: cmake --build BUILD --target package.
 # Its architecture is the one Debian names for the compiler's target, so an ARMv5TE build gives
 # an armel package; its libc6 floor is read from the built program when the package is made.
+# Each build's package has a name of its own (see build_identity.cmake), so one archive can
+# carry them all: unitcfg, unitcfg-static, unitcfg-musl. They all provide unitcfg and install
+# the same files, so one replaces another.
+set(UNITCFG_PACKAGE_CONTACT "unitcfg maintainers <maintainers@unitcfg.invalid>" CACHE STRING
+    "The package's Maintainer field: a name and an address")
+
+if(UNITCFG_PACKAGE_MARK)
+  set(CPACK_PACKAGE_NAME unitcfg-${UNITCFG_PACKAGE_MARK})
+  set(CPACK_DEBIAN_PACKAGE_PROVIDES unitcfg)
+  set(CPACK_DEBIAN_PACKAGE_CONFLICTS unitcfg)
+  set(CPACK_DEBIAN_PACKAGE_REPLACES unitcfg)
+else()
+  set(CPACK_PACKAGE_NAME unitcfg)
+endif()
 set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME unitcfg)
-set(CPACK_PACKAGE_CONTACT "unitcfg maintainers")
+set(CPACK_PACKAGE_CONTACT "${UNITCFG_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "installs and repairs the unit's configuration file")
 set(CPACK_PACKAGE_DESCRIPTION "\
 Run once at boot, unitcfg installs the staged configuration file of a known
 unit, logging the copy in the unit's history file, then checks the installed
-configuration record and repairs it in place.")
+configuration record and repairs it.
+This build: ${UNITCFG_BUILD_DESCRIPTION}.")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
@@ -24,10 +38,33 @@ if(NOT unitcfg_architecture_found EQUAL 0 OR unitcfg_package_architecture STREQU
 endif()
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${unitcfg_package_architecture})
 
-# Read by cpack when it makes the package.
+# The manual page and the changelog, compressed as Debian wants them: gzip -9n keeps no name or
+# time, so the same sources give the same bytes.
+set(unitcfg_man_page ${PROJECT_BINARY_DIR}/unitcfg.8.gz)
+set(unitcfg_changelog ${PROJECT_BINARY_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${unitcfg_man_page}
+                   COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/doc/unitcfg.8 > ${unitcfg_man_page}
+                   DEPENDS ${PROJECT_SOURCE_DIR}/doc/unitcfg.8 VERBATIM)
+add_custom_command(OUTPUT ${unitcfg_changelog}
+                   COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/doc/changelog > ${unitcfg_changelog}
+                   DEPENDS ${PROJECT_SOURCE_DIR}/doc/changelog VERBATIM)
+add_custom_target(unitcfg_documents ALL DEPENDS ${unitcfg_man_page} ${unitcfg_changelog})
+install(FILES ${unitcfg_man_page} DESTINATION share/man/man8)
+install(FILES ${unitcfg_changelog} DESTINATION share/doc/${CPACK_PACKAGE_NAME})
+if(UNITCFG_STATIC)
+  # Static on purpose: it runs whatever libc the unit has, or none.
+  file(WRITE ${PROJECT_BINARY_DIR}/lintian-overrides
+       "${CPACK_PACKAGE_NAME}: statically-linked-binary [usr/sbin/unitcfg]\n")
+  install(FILES ${PROJECT_BINARY_DIR}/lintian-overrides DESTINATION share/lintian/overrides
+          RENAME ${CPACK_PACKAGE_NAME})
+endif()
+
+# Read by cpack as it makes the package. Without SOURCE_DATE_EPOCH, the package's times are the
+# last commit's, so that two builds of one commit give the same package bit for bit.
 file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake CONTENT "\
 set(UNITCFG_PACKAGED_PROGRAM \"$<TARGET_FILE:unitcfg>\")
 set(UNITCFG_READELF \"${CMAKE_READELF}\")
+set(UNITCFG_SOURCE_DIR \"${PROJECT_SOURCE_DIR}\")
 include(\"${CMAKE_CURRENT_LIST_DIR}/package_depends.cmake\")
 ")
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake)

@@ -1,10 +1,33 @@
 // unitcfg: installs a known unit's staged configuration, then checks and repairs the installed
-// configuration record, and exits 0. Takes no arguments.
+// configuration record, and exits 0. Takes no arguments; "--help" or "--version" alone only
+// prints.
 #include <signal.h>
+#include <stdio.h>
+#include <string.h>
 
 #include "unit_config/unit_config.h"
 
 namespace {
+
+constexpr char version_text[] = "unitcfg " UNITCFG_VERSION "\nbuild: " UNITCFG_BUILD "\n";
+constexpr char usage_text[] =
+    "usage: unitcfg\n"
+    "Installs the staged configuration /tmp/Quarvane/<unit>.CFG of the known unit that\n"
+    "/tmp/UNIT.CFG names as /usr/share/Quarvane/UNIT.CFG, logging the copy in\n"
+    "/home/Quarvane/History.txt, then checks and repairs the installed configuration record.\n"
+    "Takes no arguments: any others are ignored and the whole job is done. See unitcfg(8).\n";
+
+/// "--help" or "--version" as the only argument asks for its text, and nothing else is done:
+/// no file is opened and no process started. Every other argument list is ignored.
+const char *text_asked_for(int argc, char **argv) {
+    if (argc != 2)
+        return nullptr;
+    if (strcmp(argv[1], "--help") == 0)
+        return usage_text;
+    if (strcmp(argv[1], "--version") == 0)
+        return version_text;
+    return nullptr;
+}
 
 extern "C" void on_broken_pipe(int) {}
 
@@ -25,12 +48,17 @@ void survive_broken_pipe() {
 
 } // namespace
 
-int main() {
+int main(int argc, char **argv) {
     // A parent that left SIGCHLD ignored would make every wait fail, and a good copy would be
     // logged as failed.
     (void)signal(SIGCHLD, SIG_DFL);
     survive_broken_pipe();
 
+    const char *text = text_asked_for(argc, argv);
+    if (text != nullptr) {
+        (void)fputs(text, stdout);
+        return 0;
+    }
     install_unit_config();
     repair_installed_config();
     return 0;
