@@ -1,9 +1,10 @@
 #!/bin/bash
 # Checks of the built program as a file, with readelf only (it reads any target's ELF).
 # usage:
-#   binary_check.sh needs BINARY dynamic|static   what it needs at run time
+#   binary_check.sh needs BINARY dynamic|static LIBC   what it needs at run time
 #   binary_check.sh machine BINARY MACHINE        the ELF header, e.g. MACHINE=ARM
 #   binary_check.sh size STRIP BINARY MAX_BYTES   the stripped size
+#   binary_check.sh system_calls TABLE LOG_DIR    the calls in qemu-arm's logs are all in TABLE
 #   binary_check.sh install CMAKE BUILD_DIR PACKAGE     cmake --install with DESTDIR and --strip
 #   binary_check.sh package CMAKE BUILD_DIR PACKAGE [ARCH]  the Debian package named PACKAGE
 #                                                       (ARCH: the host's if none)
@@ -19,11 +20,14 @@ fail() {
 cxx_runtime='_Zn[wa][jm].*|_Zd[la]Pv.*|__gxx_personality.*|__cxa_(throw|allocate_exception|begin_catch|end_catch|rethrow|guard_.*|pure_virtual)'
 
 check_needs() {
-    local binary=$1 linkage=$2 needed imported
+    local binary=$1 linkage=$2 libc=$3 needed imported
     needed=$(readelf -d "$binary" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
     if [ "$linkage" == static ]; then
         [ -z "$needed" ] || fail "a static build needs '$needed'"
         readelf -l "$binary" | grep -q INTERP && fail "a static build asks for a dynamic loader"
+        # glibc's note names its own kernel floor; a static build for any unit claims none.
+        [ "$libc" == glibc ] || ! readelf -n "$binary" | grep -q NT_GNU_ABI_TAG ||
+            fail "a static $libc build carries an ABI note: $(readelf -n "$binary" | grep ABI:)"
         imported=$(readelf -s -W "$binary" | awk '{ print $8 }' | grep -x -E "$cxx_runtime")
         [ -z "$imported" ] || fail "C++ runtime linked in:" $imported
     else
@@ -67,6 +71,21 @@ check_size() {
     rm -f "$stripped"
     [ "$size" -le "$max" ] || fail "stripped size $size bytes is over $max"
     [ $status -eq 0 ] && echo "ok: stripped size $size bytes (at most $max)"
+}
+
+# Every system call in the qemu-arm -strace logs in $2 is in table $1; prints the floor that
+# follows: the highest version among the calls made (or their fallbacks) and the "eabi" line.
+check_system_calls() {
+    local table=$1 logs=$2 made missing floor
+    made=$(cat "$logs"/*.log 2>/dev/null | sed -n -E 's/^[0-9]+ ([a-z_0-9]+)\(.*/\1/p' | sort -u)
+    [ -n "$made" ] || { fail "no system calls logged in $logs"; return; }
+    missing=$(grep -v -x -F -f <(awk '!/^#/ && NF { print $1 }' "$table") <<<"$made")
+    [ -z "$missing" ] || fail "system calls missing from $table:" $missing
+    floor=$(awk 'NR == FNR { made[$1] = 1; next }
+                 !/^#/ && NF && ($1 in made || $1 == "eabi") { print (NF > 2 ? $3 : $2) }' \
+        <(echo "$made") "$table" | sort -V | tail -n 1)
+    [ $status -eq 0 ] && echo "ok: $(wc -l <<<"$made") system calls, all in the table;" \
+        "floor Linux $floor"
 }
 
 # What an install under prefix /usr in $1 of package $2 holds: the stripped program, its
