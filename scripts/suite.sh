@@ -1,4 +1,5 @@
-# Building and testing presets, for scripts/test and scripts/userland. Source this file.
+# Building and testing presets, and fetching the ARM packages the stages run, for scripts/test
+# and the stages it runs. Source this file.
 #
 # A skipped test fails the run: an end-to-end case that could not run (no namespace could be
 # made) proves nothing, and a green run must mean every case ran. Whoever runs the tests on a
@@ -23,4 +24,17 @@ test_preset() {
             "(UNITCFG_ALLOW_SKIPS=1 accepts that on purpose)" >&2
         return 1
     fi
+}
+
+# Unpacks Debian's armel package $1 into directory $2 (apt-get download; needs root for
+# dpkg --add-architecture armel and for an apt-get update when the lists are old).
+fetch_armel_package() {
+    local download=$2-deb
+    dpkg --print-foreign-architectures | grep -qx armel || dpkg --add-architecture armel
+    rm -rf "$download" && mkdir -p "$download"
+    (
+        cd "$download"
+        apt-get download -q "$1:armel" || { apt-get update -qq && apt-get download -q "$1:armel"; }
+    )
+    dpkg-deb -x "$download"/"$1"_*_armel.deb "$2"
 }

@@ -2,7 +2,7 @@
 # Power cuts on ext4, under User-Mode Linux: a Linux kernel run as an ordinary process, whose
 # disks are image files. Each cut boots a guest that runs unitcfg as at boot, then kills the
 # whole guest (SIGKILL to its process group) at a random instant; e2fsck then replays the
-# journals, debugfs reads the files from the images, and the cut is judged (verdict.sh).
+# journals, debugfs reads the files from the images, and the cut is judged (powercut.sh).
 # usage: uml_stage.sh UNITCFG [RUN_CUTS AFTER_CUTS LATE_CUTS]
 #   run:   0-400 ms after the program started;
 #   after: 0-3 s after it exited;
@@ -11,10 +11,11 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e/records.sh"
-source "$here/verdict.sh"
+source "$here/powercut.sh"
 unitcfg=$(realpath "$1")
 run_cuts=${2:-26} after_cuts=${3:-20} late_cuts=${4:-16}
 work=$(mktemp -d)
+records=$work
 trap 'rm -rf "$work"' EXIT
 
 # The guest's root: the host's shell and the utilities the program and the init use, with
@@ -46,84 +47,44 @@ make_disk_images() {
     mkfs.ext4 -q -F -d "$work/home" "$work/home.img" 8M
 }
 
-# A random delay in seconds between $1 and $2 milliseconds.
-random_delay() {
-    local ms=$(($1 + (RANDOM * 32768 + RANDOM) % ($2 - $1 + 1)))
-    printf '%d.%03d' $((ms / 1000)) $((ms % 1000))
-}
-
-# One cut in directory $1: boots the guest with share mount options $2, waits for console line
-# $3, then waits $4 seconds and kills the guest. Leaves the console in $1/console.txt.
-boot_and_cut() {
-    local dir=$1 options=$2 marker=$3 delay=$4 guest line cut=no
+# Boots the guest in directory $1 on fresh images, /usr/share/Quarvane mounted with options $2;
+# $4 seconds after it says $3 cuts the power; then checks the images as the next boot would.
+boot_cut_and_check() {
+    local dir=$1 image
     cp --sparse=always "$work/share.img" "$work/home.img" "$dir/"
     rm -f "$dir/console" && mkfifo "$dir/console"
     setsid linux.uml mem=48M ubd0r="$work/root.img" ubd1="$dir/share.img" ubd2="$dir/home.img" \
-        root=/dev/ubda ro init=/init share_options="$options" quiet con=null con0=fd:0,fd:1 \
+        root=/dev/ubda ro init=/init share_options="$2" quiet con=null con0=fd:0,fd:1 \
         </dev/null >"$dir/console" 2>&1 &
-    guest=$!
-    : >"$dir/console.txt"
-    while IFS= read -r -t 60 line; do
-        echo "$line" >>"$dir/console.txt"
-        case $line in
-        *"$marker"*) [ $cut == no ] && sleep "$delay" && kill -KILL -- -"$guest" && cut=yes ;;
-        *"guest: FAIL"*) kill -KILL -- -"$guest" ;;
-        esac
-    done <"$dir/console"
-    kill -KILL -- -"$guest" 2>/dev/null
-    wait "$guest" 2>/dev/null
-    [ $cut == yes ] && return 0
-    echo "FAIL: the guest never said '$marker':"
-    cat "$dir/console.txt"
-    return 1
-}
-
-# Checks the images of directory $1 as the next boot would find them; prints what the
-# installed file holds, and whether the success entry is on storage.
-read_images() {
-    local dir=$1 image
+    cut_on_console $! "$dir/console" "$dir/console.txt" "$4" "$3" || return 1
     for image in share home; do
         e2fsck -fy "$dir/$image.img" >/dev/null 2>&1
-        [ $? -lt 4 ] || echo "e2fsck could not repair $image.img" >&2
+        [ $? -lt 4 ] || { echo "FAIL: e2fsck could not repair $image.img"; return 1; }
     done
     debugfs -R "cat /UNIT.CFG" "$dir/share.img" >"$dir/installed.bin" 2>/dev/null
-    debugfs -R "cat /History.txt" "$dir/home.img" 2>/dev/null >"$dir/history.txt"
+    stored=no seen=no
+    debugfs -R "cat /History.txt" "$dir/home.img" 2>/dev/null |
+        grep -q "UNIT_CFG of 6170 updated successfully" && stored=yes
+    grep -q "success logged" "$dir/console.txt" && seen=yes
+    return 0
 }
 
-# Runs $2 cuts of window $1 in a directory of their own; prints one line of counts, and a line
-# for each cut that lost something. Exits 1 when one did.
-run_window() {
-    local window=$1 cuts=$2 dir=$work/$1 i held stored seen why failed=0
-    declare -A count=()
-    mkdir -p "$dir"
-    for ((i = 0; i < cuts; i++)); do
-        case $window in
-        run) boot_and_cut "$dir" defaults "guest: run starts" "$(random_delay 0 400)" ;;
-        after) boot_and_cut "$dir" defaults "guest: run ended" "$(random_delay 0 3000)" ;;
-        late) boot_and_cut "$dir" noauto_da_alloc "guest: run ended" "$(random_delay 5500 9000)" ;;
-        esac || { failed=1; continue; }
-        read_images "$dir"
-        held=$(classify_installed "$dir/installed.bin" "$work")
-        count[$held]=$((${count[$held]:-0} + 1))
-        stored=no seen=no
-        grep -q "UNIT_CFG of 6170 updated successfully" "$dir/history.txt" && stored=yes
-        grep -q "success logged" "$dir/console.txt" && seen=yes
-        why=$(judge_cut "$held" "$stored" "$seen") || { echo "FAIL: $window cut $i: $why"; failed=1; }
-    done
-    echo "powercut-uml: $window: $cuts cuts: repaired ${count[repaired]:-0}," \
-        "staged ${count[staged]:-0}, old ${count[old]:-0}, empty ${count[empty]:-0}," \
-        "torn ${count[torn]:-0}"
-    return $failed
+cut_once() {
+    case $1 in
+    run) boot_cut_and_check "$2" defaults "guest: run starts" "$(random_delay 0 400)" ;;
+    after) boot_cut_and_check "$2" defaults "guest: run ended" "$(random_delay 0 3000)" ;;
+    late) boot_cut_and_check "$2" noauto_da_alloc "guest: run ended" "$(random_delay 5500 9000)" ;;
+    esac
 }
 
 powercut_records "$work"
 make_root_image && make_disk_images || { echo "FAIL: cannot make the images"; exit 1; }
 # The windows run side by side: the guests mostly wait.
-run_window run "$run_cuts" >"$work/run.out" &
+run_window powercut-uml run "$run_cuts" "$work/run" >"$work/run.out" &
 run_pid=$!
 later_status=0
-run_window after "$after_cuts" >"$work/later.out" || later_status=1
-run_window late "$late_cuts" >>"$work/later.out" || later_status=1
+run_window powercut-uml after "$after_cuts" "$work/after" >"$work/later.out" || later_status=1
+run_window powercut-uml late "$late_cuts" "$work/late" >>"$work/later.out" || later_status=1
 wait $run_pid
 run_status=$?
 cat "$work/run.out" "$work/later.out"
