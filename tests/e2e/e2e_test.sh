@@ -362,4 +362,12 @@ if ! sandbox_available; then
     exit 77
 fi
 sandbox_workdir "$binary" "$0" "$here/records.sh"
+mkdir "$sandbox_work/system_calls"
 sandbox_run "$sandbox_work" bash "./$(basename "$0")" --inside "$case_name" "$@"
+status=$?
+# A launcher that logs system calls leaves its logs in the work directory, which goes with it.
+if [ -n "${UNITCFG_SYSTEM_CALL_LOGS:-}" ]; then
+    cp "$sandbox_work"/system_calls/*.log "$UNITCFG_SYSTEM_CALL_LOGS"/ 2>/dev/null ||
+        { echo "FAIL: no system call logs"; status=1; }
+fi
+exit $status
