@@ -53,7 +53,7 @@ boot_cut_and_check() {
     local dir=$1 image
     cp --sparse=always "$work/share.img" "$work/home.img" "$dir/"
     rm -f "$dir/console" && mkfifo "$dir/console"
-    setsid linux.uml mem=48M ubd0r="$work/root.img" ubd1="$dir/share.img" ubd2="$dir/home.img" \
+    setsid linux.uml mem=128M ubd0r="$work/root.img" ubd1="$dir/share.img" ubd2="$dir/home.img" \
         root=/dev/ubda ro init=/init share_options="$2" quiet con=null con0=fd:0,fd:1 \
         </dev/null >"$dir/console" 2>&1 &
     cut_on_console $! "$dir/console" "$dir/console.txt" "$4" "$3" || return 1

@@ -29,7 +29,7 @@ source=$(echo "$work"/linux-source-6.1)
 make_kernel() { make -C "$source" O="$work/build" ARCH=arm CROSS_COMPILE="$cross" "$@"; }
 make_kernel -s versatile_defconfig >&2
 "$source/scripts/kconfig/merge_config.sh" -m -O "$work/build" "$work/build/.config" \
-    "$here/unit_kernel.config" >&2
+    "$here/unit_kernel.config" >/dev/null
 make_kernel -s olddefconfig >&2
 # Every setting asked for must have held: olddefconfig drops what a dependency refuses.
 missing=$(grep -v '^#' "$here/unit_kernel.config" | grep -v -x -F -f "$work/build/.config" || true)
