@@ -1,15 +1,17 @@
 #!/bin/bash
 # Builds the emulated unit's kernel, once: Debian's linux-source-6.1 with versatile_defconfig and
 # unit_kernel.config, by the ARM cross compiler. It is kept outside the work tree, in
-# $UNITCFG_CACHE (default ~/.cache/unitcfg), under a hash of the configuration, the source
-# package's version and the compiler's, so that a machine that built it once does not build it
-# again. Prints the directory that holds zImage and versatile-pb.dtb.
+# $UNITCFG_CACHE (default ~/.cache/unitcfg, or /var/cache/unitcfg without a home), under a hash
+# of the configuration, the source package's version and the compiler's, so that a machine that
+# built it once does not build it again. Prints the directory that holds zImage and
+# versatile-pb.dtb.
 # usage: unit_kernel.sh
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source_tarball=/usr/src/linux-source-6.1.tar.xz
 cross=arm-linux-gnueabi-
-cache=${UNITCFG_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/unitcfg}
+cache_root=${XDG_CACHE_HOME:-${HOME:+$HOME/.cache}}
+cache=${UNITCFG_CACHE:-${cache_root:-/var/cache}/unitcfg}
 
 key=$({
     cat "$here/unit_kernel.config"
