@@ -4,6 +4,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "fill_template.h"
+
 /// A chunk of command output is what fits a 128-byte line buffer: at most 127 bytes.
 inline constexpr size_t chunk_capacity = 128;
 inline constexpr size_t max_chunk_length = chunk_capacity - 1;
@@ -33,10 +35,8 @@ inline constexpr char outcome_failure_template[] =
     ">> %s";
 
 /// The two conversions ("%d", "%s") give way to at most five digits and the history path.
-inline constexpr size_t max_unit_number_digits = 5;
-inline constexpr size_t outcome_entry_command_capacity = (sizeof outcome_failure_template - 1) - 4 +
-                                                         max_unit_number_digits +
-                                                         max_history_path_length + 1;
+inline constexpr size_t outcome_entry_command_capacity =
+    (sizeof outcome_failure_template - 1) - 4 + max_decimal_digits + max_history_path_length + 1;
 static_assert(sizeof outcome_failure_template >= sizeof outcome_success_template,
               "the failure template is the longer one the capacity is sized for");
 

@@ -21,7 +21,7 @@ void put(filled_text &text, const char *bytes, size_t count) {
 }
 
 void put_decimal(filled_text &text, uint16_t number) {
-    char digits[5];
+    char digits[max_decimal_digits];
     size_t count = 0;
     do {
         digits[sizeof digits - 1 - count++] = static_cast<char>('0' + number % 10);

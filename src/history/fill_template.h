@@ -4,6 +4,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/// The most digits "%d" gives way to: 65535.
+inline constexpr size_t max_decimal_digits = 5;
+
 /// Writes `text_template` into `text` (`capacity` bytes, the final NUL included) with each "%d"
 /// replaced by `number` in decimal, without leading zeros or blanks, and each "%s" by the next
 /// of the `word_count` `words` in turn. No other byte is special. Returns false, with `text`
