@@ -59,7 +59,10 @@ int main(int argc, char **argv) {
         (void)fputs(text, stdout);
         return 0;
     }
+    // A second run started meanwhile (a boot script and a technician) waits for this one.
+    int lock = take_run_lock();
     install_unit_config();
     repair_installed_config();
+    release_run_lock(lock);
     return 0;
 }

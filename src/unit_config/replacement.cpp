@@ -8,26 +8,9 @@
 #include <unistd.h>
 
 #include "../history/fill_template.h"
+#include "mount_point.h"
 
 namespace {
-
-using directory_path = char[max_copy_path_length + 1];
-
-/// The directory that holds `path`: what comes before its last '/', "/" for a file in the
-/// root, "." for a bare name. Returns false when the name does not fit `directory`.
-bool containing_directory(const char *path, directory_path &directory) {
-    const char *last_slash = strrchr(path, '/');
-    if (last_slash == nullptr) {
-        memcpy(directory, ".", 2);
-        return true;
-    }
-    size_t length = last_slash == path ? 1 : static_cast<size_t>(last_slash - path);
-    if (length > max_copy_path_length)
-        return false;
-    memcpy(directory, path, length);
-    directory[length] = '\0';
-    return true;
-}
 
 /// Opens `path` read-only, `fsync`s it and closes it. Returns false when any step fails.
 bool flush_one(const char *path) {
@@ -54,18 +37,34 @@ bool owner_can_be_kept(const struct stat &installed) {
     return geteuid() == 0 || (installed.st_uid == geteuid() && installed.st_gid == getegid());
 }
 
+/// Whether the installed file can be replaced by a new one renamed over it: its directory
+/// takes a new file, and the path is missing, or a regular file with one link that is no mount
+/// point, whose owner the new file can keep. Device numbers are not compared: on an overlay a
+/// directory and its files report different ones. Where it cannot be told whether the file is
+/// a mount point, the rename is tried: the kernel refuses one over a mount point, and the old
+/// file stays.
 bool can_replace_by_rename(const char *installed_file) {
     directory_path directory;
-    struct stat directory_info {};
-    if (!containing_directory(installed_file, directory) || stat(directory, &directory_info) != 0 ||
-        access(directory, W_OK | X_OK) != 0)
+    if (!containing_directory(installed_file, directory) || access(directory, W_OK | X_OK) != 0)
         return false;
     struct stat info {};
     if (lstat(installed_file, &info) != 0)
         return errno == ENOENT;
-    // A link of any kind, or a file mounted from elsewhere, is written through, not replaced.
-    return S_ISREG(info.st_mode) && info.st_nlink == 1 && info.st_dev == directory_info.st_dev &&
-           owner_can_be_kept(info);
+    // A link of any kind, or a file mounted over the path, is written through, not replaced.
+    return S_ISREG(info.st_mode) && info.st_nlink == 1 && owner_can_be_kept(info) &&
+           is_mount_point(installed_file) != mount_point_answer::yes;
+}
+
+/// A rename that a power cut split in two (JFFS2 links the new name, then unlinks the old)
+/// leaves the temporary name as a second link to the installed file. Removing it gives the
+/// installed file its one link back, so that it is replaced by rename again.
+void finish_split_rename(const char *installed_file, const char *temporary_file) {
+    struct stat installed {};
+    struct stat temporary {};
+    if (lstat(installed_file, &installed) == 0 && lstat(temporary_file, &temporary) == 0 &&
+        S_ISREG(temporary.st_mode) && installed.st_dev == temporary.st_dev &&
+        installed.st_ino == temporary.st_ino)
+        (void)unlink(temporary_file);
 }
 
 /// The temporary file takes the installed file's owner and mode (owner first: a change of
@@ -89,9 +88,26 @@ bool take_over_and_flush(const char *temporary_file, const char *installed_file)
 
 } // namespace
 
+bool containing_directory(const char *path, directory_path &directory) {
+    const char *last_slash = strrchr(path, '/');
+    if (last_slash == nullptr) {
+        memcpy(directory, ".", 2);
+        return true;
+    }
+    size_t length = last_slash == path ? 1 : static_cast<size_t>(last_slash - path);
+    if (length > max_copy_path_length)
+        return false;
+    memcpy(directory, path, length);
+    directory[length] = '\0';
+    return true;
+}
+
 file_replacement plan_replacement(const char *installed_file) {
     file_replacement replacement{installed_file, false, {}};
-    if (!make_temporary_path(installed_file, replacement) || !can_replace_by_rename(installed_file))
+    if (!make_temporary_path(installed_file, replacement))
+        return replacement;
+    finish_split_rename(installed_file, replacement.temporary_file);
+    if (!can_replace_by_rename(installed_file))
         return replacement;
     // A temporary file left by an interrupted run is replaced; one that cannot be removed
     // (a directory, say) leaves the way of today.

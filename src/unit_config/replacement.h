@@ -9,20 +9,29 @@
 /// atomic.
 inline constexpr char temporary_file_suffix[] = ".new";
 
+using directory_path = char[max_copy_path_length + 1];
+
+/// The directory that holds `path`: what comes before its last '/', "/" for a file in the
+/// root, "." for a bare name. Returns false when the name does not fit `directory`.
+bool containing_directory(const char *path, directory_path &directory);
+
 /// How one replacement of the installed file goes, decided once before anything is written.
 struct file_replacement {
     const char *installed_file;
     /// True: the new content goes to `temporary_file`, which is then renamed over the installed
     /// file. False: the installed file itself is overwritten, as on a unit where it cannot be
-    /// replaced (a symbolic link, a hard-linked or bind-mounted file, a read-only directory).
+    /// replaced (a symbolic link, a hard-linked file, a mount point, a read-only directory).
     bool by_rename;
     char temporary_file[max_copy_path_length + 1];
 };
 
-/// Decides how `installed_file` is replaced. By rename only when its directory takes a new file
-/// and the installed path is missing, or a regular file with one link, on its directory's file
-/// system, whose owner the new file can keep; a temporary file left by an interrupted run is
-/// removed then. Otherwise in place. Never creates or changes anything else.
+/// Decides how `installed_file` is replaced. First a temporary name left as a second link to
+/// the installed file by a rename cut in two is removed. Then: by rename only when the
+/// directory takes a new file and the installed path is missing, or a regular file with one
+/// link, no mount point, whose owner the new file can keep, on a plain file system or an
+/// overlay alike; a temporary file left by an interrupted run is removed then. Otherwise in
+/// place: a symbolic link, a hard-linked file, a mount point (of any file system), a read-only
+/// directory. Never creates or changes anything else.
 file_replacement plan_replacement(const char *installed_file);
 
 /// Where the new content is to be written: the temporary file, or the installed file itself.

@@ -40,3 +40,13 @@ void install_unit_config(const unit_config_paths &paths = default_unit_config_pa
 /// place, never truncated. Otherwise it is not written. Every failure (no file, a short record,
 /// another tag, no write access) is silent and leaves the file as it was.
 void repair_installed_config(const unit_config_paths &paths = default_unit_config_paths);
+
+/// Waits until no other run holds the installed file's directory, then holds it: an exclusive
+/// `flock` on the directory, which leaves nothing on storage. Two runs started at once thus
+/// do their whole jobs one after the other. Returns the lock (a descriptor, closed at exec) to
+/// hand to `release_run_lock`, or -1 when the directory cannot be opened or locked (it is
+/// missing, or its file system refuses locks); the run then goes on without waiting.
+int take_run_lock(const unit_config_paths &paths = default_unit_config_paths);
+
+/// Ends the hold of `take_run_lock`; does nothing for -1.
+void release_run_lock(int lock);

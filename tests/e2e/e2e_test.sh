@@ -54,7 +54,9 @@ expect_no_temporary_file() {
 }
 
 # The installed file keeps what it is: a replaced file its mode and owner; a symbolic link, a
-# file bind-mounted over the installed path and a hard link get the new content written through.
+# file bind-mounted over the installed path (from another file system or from the same one) and
+# a hard link get the new content written through. A kernel without statx's mount-root attribute
+# (older than 5.8, here statx failing with ENOSYS) still finds the mount point, in mountinfo.
 case_install_keeps_file_kind() {
     identity_record 6170 >/tmp/UNIT.CFG
     typical_staged_record >/tmp/Quarvane/6170.CFG
@@ -67,8 +69,12 @@ case_install_keeps_file_kind() {
     expect_typical_repaired_record
     expect_eq "mode and owner" "$(stat -c %a:%u:%g "$installed")" "604:$owner"
 
-    local target
-    for target in /tmp/linked.CFG /tmp/bound.CFG /usr/share/Quarvane/hard.CFG; do
+    local target kernel=("${launcher[@]}")
+    for target in /tmp/linked.CFG /tmp/bound.CFG /usr/share/Quarvane/bound.CFG \
+        /usr/share/Quarvane/bound-old-kernel.CFG /usr/share/Quarvane/hard.CFG; do
+        launcher=("${kernel[@]}")
+        [[ $target == *old-kernel* ]] &&
+            launcher=(strace -o /dev/null -e trace=statx -e inject=statx:error=ENOSYS "${kernel[@]}")
         umount "$installed" 2>/dev/null
         rm -f "$installed" "$history"
         echo "installed before" >"$target"
@@ -82,6 +88,50 @@ case_install_keeps_file_kind() {
         installed=$target expect_typical_repaired_record
         expect_no_temporary_file
         [ "$target" != /tmp/linked.CFG ] || [ -L "$installed" ] || fail "the link was replaced"
+    done
+    launcher=("${kernel[@]}")
+}
+
+# The installed file is replaced by rename, never written through, on every layout a unit has:
+# with the temporary name left as a second link to it by a rename cut in two (JFFS2 links the
+# new name, then unlinks the old), and in an overlay's read-only lower layer. A copy cut short
+# then leaves the old record whole, and a good run leaves the repaired record, one link,
+# nothing beside it. Two runs started at once both do their whole jobs, one after the other.
+case_replacement_holds() {
+    identity_record 6170 >/tmp/UNIT.CFG
+    typical_staged_record >/tmp/Quarvane/6170.CFG
+    config_record 89 -2036 1310 3 21017 0xAF51 >old.bin
+    local state round
+    for state in two-links two-runs lower-layer; do
+        rm -f "$history"
+        case $state in
+        two-links) cp old.bin "$installed" && ln "$installed" "$temporary" ;;
+        two-runs)
+            for ((round = 1; round <= 10; round++)); do
+                cp old.bin "$installed" && rm -f "$history"
+                "${launcher[@]}" ./unitcfg >stdout.txt 2>&1 &
+                "${launcher[@]}" ./unitcfg >>stdout.txt 2>&1
+                wait $!
+                expect_eq "round $round: output" "$(cat stdout.txt)" ""
+                expect_eq "round $round: success entries" \
+                    "$(grep -c ' - UNIT_CFG of 6170 updated successfully\.$' "$history")" 2
+                expect_typical_repaired_record
+                expect_no_temporary_file
+            done
+            continue
+            ;;
+        lower-layer) overlay_installed_directory old.bin ;;
+        esac
+        fake_cp 'eval "destination=\${$#}"; head -c 20 "$1" >"$destination"; kill -s KILL $$'
+        PATH=/tmp/fakebin:$PATH run_unitcfg
+        cmp -s old.bin "$installed" || fail "$state: a copy cut short changed the old record"
+        expect_one_outcome_entry " - UNIT_CFG of 6170 updated failed. Might not found the file."
+        rm -f "$history" /tmp/fakebin/cp
+        run_unitcfg
+        expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
+        expect_typical_repaired_record
+        expect_eq "$state: links" "$(stat -c %h "$installed")" 1
+        expect_eq "$state: files beside it" "$(ls -A "${installed%/*}")" "${installed##*/}"
     done
 }
 
@@ -245,7 +295,8 @@ storage_steps() {
 
 # The copy reaches storage under its temporary name after `cp` has exited, is renamed over the
 # installed file, and the rename reaches storage with the directory, all before `date` starts.
-# The repair's new file goes the same way before the read handle of the old one is closed.
+# The repair's new file goes the same way before the read handle of the old one is closed. The
+# directory's lock, which keeps a second run waiting, is let go last.
 case_flushed_to_storage() {
     identity_record 6170 >/tmp/UNIT.CFG
     typical_staged_record >/tmp/Quarvane/6170.CFG
@@ -255,7 +306,7 @@ case_flushed_to_storage() {
     expect_eq "steps to storage" "$(storage_steps trace.txt | tr '\n' ' ')" "cp exited \
 fsync temporary close temporary rename fsync directory close directory date started \
 write temporary close temporary fsync temporary close temporary rename \
-fsync directory close directory close file "
+fsync directory close directory close file close directory "
     expect_typical_repaired_record
     expect_no_temporary_file
 }
@@ -298,15 +349,15 @@ case_no_pipe() {
     identity_record 6170 >/tmp/UNIT.CFG
     typical_staged_record >/tmp/Quarvane/6170.CFG
     echo "installed before" >"$installed"
-    # With only descriptors 0-2 open, the identity file takes 3 and is closed; a pipe needs 3
-    # and 4. Descriptors the test runner left open are closed first (the shell's own, 255, is
+    # With only descriptors 0-2 open, the run's lock on the installed directory takes 3, the
+    # identity file 4 and is closed; a pipe needs 4 and 5. Descriptors the test runner left open are closed first (the shell's own, 255, is
     # closed on exec).
     (
         for fd in /proc/$BASHPID/fd/*; do
             fd=${fd##*/}
             [ "$fd" -gt 2 ] && [ "$fd" -ne 255 ] && eval "exec $fd>&-"
         done 2>/dev/null
-        ulimit -n 4 && "${launcher[@]}" ./unitcfg >stdout.txt 2>stderr.txt
+        ulimit -n 5 && "${launcher[@]}" ./unitcfg >stdout.txt 2>stderr.txt
     )
     expect_eq "exit status" "$?" 0
     expect_eq "standard output" "$(cat stdout.txt)" "Error opening pipe!"
