@@ -1,6 +1,6 @@
 // unitcfg: installs a known unit's staged configuration, then checks and repairs the installed
 // configuration record, and exits 0. Takes no arguments; "--help" or "--version" alone only
-// prints.
+// prints, and "--check" alone reports what a run would do, changing nothing.
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -11,11 +11,13 @@ namespace {
 
 constexpr char version_text[] = "unitcfg " UNITCFG_VERSION "\nbuild: " UNITCFG_BUILD "\n";
 constexpr char usage_text[] =
-    "usage: unitcfg\n"
+    "usage: unitcfg | unitcfg --check | unitcfg --help | unitcfg --version\n"
     "Installs the staged configuration /tmp/Quarvane/<unit>.CFG of the known unit that\n"
     "/tmp/UNIT.CFG names as /usr/share/Quarvane/UNIT.CFG, logging the copy in\n"
     "/home/Quarvane/History.txt, then checks and repairs the installed configuration record.\n"
-    "Takes no arguments: any others are ignored and the whole job is done. See unitcfg(8).\n";
+    "Takes no arguments: any others are ignored and the whole job is done.\n"
+    "--check: report what a run would do, changing nothing; exit 0: nothing, 1: an install\n"
+    "or a repair, 2: no installed record. See unitcfg(8).\n";
 
 /// "--help" or "--version" as the only argument asks for its text, and nothing else is done:
 /// no file is opened and no process started. Every other argument list is ignored.
@@ -59,6 +61,8 @@ int main(int argc, char **argv) {
         (void)fputs(text, stdout);
         return 0;
     }
+    if (argc == 2 && strcmp(argv[1], "--check") == 0)
+        return check_unit_config(stdout);
     // A second run started meanwhile (a boot script and a technician) waits for this one.
     int lock = take_run_lock();
     install_unit_config();

@@ -2,6 +2,8 @@
 // configuration record right.
 #pragma once
 
+#include <stdio.h>
+
 #include "../history/history.h"
 
 /// Where the phases find the unit's files. Production uses `default_unit_config_paths` only;
@@ -50,3 +52,15 @@ int take_run_lock(const unit_config_paths &paths = default_unit_config_paths);
 
 /// Ends the hold of `take_run_lock`; does nothing for -1.
 void release_run_lock(int lock);
+
+/// What a run would find and do, reported on `report` one item a line, "name: value", while
+/// nothing is written and no process started; files are only opened for reading. Lines, in
+/// order: "identity" (the unit number, or why there is none: missing, short, unreadable),
+/// "known" (yes or no), for a known unit "staged" (its size, or missing), "installed" (its size,
+/// or why it holds no record), for a record its fields "tag", "adjusted_value", "selector",
+/// "option_byte", "adjust_stamp" and "checksum" (with "(right)" or "(wrong)"), then "install"
+/// (yes or no) and one "repair" line a field the repair would change ("old -> new"), of the
+/// staged record when a run would install it, else of the installed one; or "repair: none".
+/// Returns 0 when a run would change nothing in the installed file, 1 when it would install or
+/// repair, 2 when the installed file cannot be read as a record.
+int check_unit_config(FILE *report, const unit_config_paths &paths = default_unit_config_paths);

@@ -185,24 +185,19 @@ case_nothing_present() {
             -not -path /home/Quarvane)" ""
 }
 
-# "--help" or "--version" alone prints its text and does nothing else: no process starts, none
-# of the unit's files is opened or changed. Any other arguments are ignored: a boot script's
-# "start", or "--version" among others, does the whole job.
+# "--help", "--version" or "--check" alone prints its text and does nothing else: no process
+# starts, nothing is written, and none of the unit's files changes; "--help" and "--version"
+# open none of them, "--check" opens them only for reading. Any other arguments are ignored: a
+# boot script's "start", or "--version" among others, does the whole job.
 case_arguments() {
     identity_record 6170 >/tmp/UNIT.CFG
     typical_staged_record >/tmp/Quarvane/6170.CFG
-    echo "installed before" >"$installed"
+    config_record 89 -2036 1310 3 21017 0xAF51 >right.bin
+    cp right.bin "$installed"
     echo "history before" >"$history"
-    local option state
-    state=$(unit_files_state)
+    local option
     for option in --help --version; do
-        strace -f -o trace.txt -e trace=%file,%process "${launcher[@]}" ./unitcfg "$option" \
-            >stdout.txt 2>stderr.txt
-        expect_eq "exit status of $option" "$?" 0
-        expect_eq "the unit's files after $option" "$(unit_files_state)" "$state"
-        expect_eq "programs started by $option" "$(grep -c 'execve(' trace.txt)" 1
-        grep -v CLONE_THREAD trace.txt | grep -q -E '[^a-z_](v?fork|clone3?)\(' &&
-            fail "$option started a process"
+        expect_only_reads "$option" 0
         grep -q -E '/tmp/UNIT|/tmp/Quarvane|/usr/share/Quarvane|/home/Quarvane' trace.txt &&
             fail "$option touched the unit's files: $(grep Quarvane trace.txt | head -n 3)"
     done
@@ -212,12 +207,70 @@ case_arguments() {
         fail "--version printed '$(cat stdout.txt)'"
     "${launcher[@]}" ./unitcfg --help | grep -q 'See unitcfg(8)' || fail "--help says nothing"
 
+    # --check: a staged file a run would install over a right record; a record the repair would
+    # correct, every line of the report; a right record; a short file; no installed file.
+    expect_only_reads --check 1
+    grep -q -x 'install: yes' stdout.txt && grep -q -x 'staged: 44 bytes' stdout.txt &&
+        grep -q -x 'repair: adjusted_value 0 -> -2026' stdout.txt || fail "--check: $(cat stdout.txt)"
+    rm /tmp/Quarvane/6170.CFG
+    config_record 89 0 1310 0 0 0 >"$installed"
+    expect_only_reads --check 1
+    expect_eq "--check of a record to repair" "$(cat stdout.txt)" "$(cat <<'REPORT'
+identity: 6170
+known: yes
+staged: missing
+installed: 44 bytes
+tag: 89
+adjusted_value: 0
+selector: 1310
+option_byte: 0
+adjust_stamp: 0
+checksum: 0x0000 (wrong)
+install: no
+repair: option_byte 0 -> 3
+repair: adjusted_value 0 -> -2036
+repair: adjust_stamp 0 -> 21017
+repair: checksum 0x0000 -> 0xAF51
+REPORT
+)"
+    cp right.bin "$installed"
+    expect_only_reads --check 0
+    grep -q -x 'repair: none' stdout.txt && grep -q -x 'checksum: 0xAF51 (right)' stdout.txt ||
+        fail "--check of a right record: $(cat stdout.txt)"
+    head -c 43 right.bin >"$installed"
+    expect_only_reads --check 2
+    grep -q -x 'installed: short, 43 bytes' stdout.txt || fail "--check, short: $(cat stdout.txt)"
+    rm "$installed"
+    expect_only_reads --check 2
+    grep -q -x 'installed: missing' stdout.txt || fail "--check without a file: $(cat stdout.txt)"
+
     local arguments
-    for arguments in start "--version --help" "-v /etc/passwd"; do
+    for arguments in start "--version --help" "-v /etc/passwd" "--check start"; do
         rm -f "$installed" "$history"
+        typical_staged_record >/tmp/Quarvane/6170.CFG
         # shellcheck disable=SC2086 # each is a list of arguments
         case_typical_install $arguments
     done
+}
+
+# Runs the program with the only argument $1 under strace; it must exit with status $2, start
+# no process, write nothing but its standard output, open nothing for writing, and leave every
+# one of the unit's files as it was. Its output is left in stdout.txt, the trace in trace.txt.
+expect_only_reads() {
+    local state
+    state=$(unit_files_state)
+    strace -f -o trace.txt -e trace=%file,%process,write,flock "${launcher[@]}" ./unitcfg "$1" \
+        >stdout.txt 2>stderr.txt
+    expect_eq "exit status of $1" "$?" "$2"
+    expect_eq "the unit's files after $1" "$(unit_files_state)" "$state"
+    expect_eq "programs started by $1" "$(grep -c 'execve(' trace.txt)" 1
+    grep -v CLONE_THREAD trace.txt | grep -q -E '[^a-z_](v?fork|clone3?)\(' &&
+        fail "$1 started a process"
+    grep -E 'O_WRONLY|O_RDWR|O_CREAT|unlink|rename|mkdir|chmod|chown|truncate|flock\(|link' \
+        trace.txt | grep -v -E '^[0-9]+ +(execve|readlink)' | grep -q . && fail "$1 wrote: $(
+        grep -E 'O_WRONLY|O_RDWR|O_CREAT|unlink|rename|flock' trace.txt | head -n 3)"
+    grep -E '^[0-9]+ +write\(' trace.txt | grep -q -v -E '^[0-9]+ +write\(1,' &&
+        fail "$1 wrote elsewhere than its standard output"
 }
 
 # Every file and directory under the unit's paths, with a digest of each file's bytes.
