@@ -1,7 +1,8 @@
 #!/bin/bash
 # Power cuts on ext4, under User-Mode Linux: a Linux kernel run as an ordinary process, whose
 # disks are image files. Each cut boots a guest that runs unitcfg as at boot, then kills the
-# whole guest (SIGKILL to its process group) at a random instant; e2fsck then replays the
+# whole guest (SIGKILL to its process group) at a random instant (started by uml_launch.c, which
+# lets UML run on a host with AVX-512); e2fsck then replays the
 # journals, debugfs reads the files from the images, and the cut is judged (powercut.sh).
 # usage: uml_stage.sh UNITCFG [RUN_CUTS AFTER_CUTS LATE_CUTS]
 #   run:   0-400 ms after the program started;
@@ -47,14 +48,19 @@ make_disk_images() {
     mkfs.ext4 -q -F -d "$work/home" "$work/home.img" 8M
 }
 
+# What the guest's glibc may use of the host's processor: no AVX or XSAVE, whose registers UML
+# keeps only in the FXSAVE layout where it is started by uml_launch.c; the SSE registers it keeps.
+guest_tunables=glibc.cpu.hwcaps=-AVX512F,-AVX512VL,-AVX512BW,-AVX512DQ,-AVX2,-AVX,-XSAVE,-XSAVEC
+
 # Boots the guest in directory $1 on fresh images, /usr/share/Quarvane mounted with options $2;
 # $4 seconds after it says $3 cuts the power; then checks the images as the next boot would.
 boot_cut_and_check() {
     local dir=$1 image
     cp --sparse=always "$work/share.img" "$work/home.img" "$dir/"
     rm -f "$dir/console" && mkfifo "$dir/console"
-    setsid linux.uml mem=128M ubd0r="$work/root.img" ubd1="$dir/share.img" ubd2="$dir/home.img" \
-        root=/dev/ubda ro init=/init share_options="$2" quiet con=null con0=fd:0,fd:1 \
+    setsid "$work/uml_launch" linux.uml mem=128M ubd0r="$work/root.img" ubd1="$dir/share.img" \
+        ubd2="$dir/home.img" root=/dev/ubda ro init=/init share_options="$2" \
+        GLIBC_TUNABLES="$guest_tunables" quiet con=null con0=fd:0,fd:1 \
         </dev/null >"$dir/console" 2>&1 &
     cut_on_console $! "$dir/console" "$dir/console.txt" "$4" "$3" || return 1
     for image in share home; do
@@ -78,7 +84,7 @@ cut_once() {
 }
 
 powercut_records "$work"
-make_root_image && make_disk_images || { echo "FAIL: cannot make the images"; exit 1; }
+cc -O2 -o "$work/uml_launch" "$here/uml_launch.c" && make_root_image && make_disk_images || { echo "FAIL: cannot make the images"; exit 1; }
 # The windows run side by side: the guests mostly wait.
 run_window powercut-uml run "$run_cuts" "$work/run" >"$work/run.out" &
 run_pid=$!
