@@ -1,9 +1,9 @@
 #!/bin/bash
 # Power cuts on ext4, under User-Mode Linux: a Linux kernel run as an ordinary process, whose
-# disks are image files. Each cut boots a guest that runs unitcfg as at boot, then kills the
-# whole guest (SIGKILL to its process group) at a random instant (started by uml_launch.c, which
-# lets UML run on a host with AVX-512); e2fsck then replays the
-# journals, debugfs reads the files from the images, and the cut is judged (powercut.sh).
+# disks are image files (started through uml_launch.c, which lets it run on a host with
+# AVX-512). Each cut boots a guest that runs unitcfg as at boot, then kills the whole guest
+# (SIGKILL to its process group) at a random instant; e2fsck then replays the journals, debugfs
+# reads the files from the images, and the cut is judged (powercut.sh).
 # usage: uml_stage.sh UNITCFG [RUN_CUTS AFTER_CUTS LATE_CUTS]
 #   run:   0-400 ms after the program started;
 #   after: 0-3 s after it exited;
