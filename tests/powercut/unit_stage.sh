@@ -1,28 +1,26 @@
 #!/bin/bash
-# Power cuts on the whole emulated unit: qemu-system-arm's versatilepb board with an ARM926, the
-# unit's kernel (unit_kernel.sh), an initramfs holding BusyBox (every applet a link to it), the
-# ARM unitcfg and unit_init.sh, and /usr/share/Quarvane and /home/Quarvane on JFFS2 on the
-# board's 64 MiB NOR flash (erase block 256 KiB); or, in the overlay layout, /usr/share/Quarvane
-# an overlay whose read-only lower layer, in the initramfs, holds the old record and whose upper
-# layer is on the flash, as on a flash unit's root. Each cut boots the unit, which runs unitcfg
-# from init as at boot, and kills the emulator outright at a random instant; the next boot
-# mounts the flash and reports the record and the history, and the cut is judged (powercut.sh).
-# usage: unit_stage.sh KERNEL_DIR BUSYBOX UNITCFG [COPY_CUTS RUN_CUTS AFTER_CUTS OVERLAY_CUTS]
-#   copy:          0-40 ms after the program started, when `cp` writes;
-#   run:           0-150 ms after it started (a run takes about 100 ms, the repair near its end);
-#   after:         0-3 s after it exited;
-#   overlay-copy:  the overlay layout, 0-60 ms after the program started (the first write to a
-#                  file of the lower layer copies it up first).
-# Exits 0 when no cut lost anything, 1 when one did or the stage could not run.
+# Every crash state of a run on the whole emulated unit: qemu-system-arm's versatilepb board
+# with an ARM926, the unit's kernel (unit_kernel.sh), an initramfs holding BusyBox (every applet
+# a link to it), the ARM unitcfg and unit_init.sh, and the unit's storage on the board's 64 MiB
+# NOR flash (erase block 256 KiB) in each layout (unit_init.sh): JFFS2; an overlay over it, its
+# read-only lower layer in the initramfs holding the old record; UBIFS on a UBI partition.
+# One boot records every write the kernel makes to the flash during a typical run (qemu writes
+# each program and erase through to the image file: strace of its pwrite64); then every state a
+# power cut can leave, each prefix of the writes and each with its last write half done, is
+# booted, judged on what the unit's own kernel mounts, and must recover on the next run
+# (powercut.sh).
+# usage: unit_stage.sh KERNEL_DIR BUSYBOX UNITCFG [LAYOUT...]   (default: all three)
+# Exits 0 when every state of every layout passed, 1 otherwise.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e/records.sh"
 source "$here/powercut.sh"
 kernel=$1 busybox=$2 unitcfg=$3
-copy_cuts=${4:-24} run_cuts=${5:-20} after_cuts=${6:-16} overlay_cuts=${7:-40}
+shift 3
+[ $# -gt 0 ] || set -- jffs2 overlay ubifs
 work=$(mktemp -d)
 records=$work
-trap 'rm -rf "$work"' EXIT
+trap '[ -n "${UNITCFG_KEEP:-}" ] || rm -rf "$work"' EXIT
 # The board's sound device finds no sound card here, and needs none.
 export QEMU_AUDIO_DRV=none
 
@@ -41,74 +39,80 @@ make_initramfs() {
     (cd "$root" && find . | cpio -o -H newc --quiet | gzip -n) >"$work/initramfs.gz"
 }
 
-# The flash as it is before each run, in each layout: flash-plain.img with the old record
-# installed, flash-overlay.img with an empty upper layer over the old record; no history.
-make_flash_images() {
-    local layout
-    mkdir -p "$work/plain/share" "$work/plain/home" "$work/overlay/upper/share" \
-        "$work/overlay/upper/work" "$work/overlay/home"
-    cp "$work/old.bin" "$work/plain/share/UNIT.CFG"
-    for layout in plain overlay; do
-        mkfs.jffs2 --little-endian --eraseblock=0x40000 --pad=0x4000000 --root="$work/$layout" \
-            --output="$work/flash-$layout.img" || return 1
-    done
-}
-
-# The emulator's command line in `unit` for flash image $1, mode $2 (run or report) and layout
-# $3: the unit's console on standard output.
-unit_command() {
-    unit=(qemu-system-arm -M versatilepb -cpu arm926 -m 64 -kernel "$kernel/zImage"
-        -dtb "$kernel/versatile-pb.dtb" -initrd "$work/initramfs.gz"
-        -append "console=ttyAMA0 quiet unitcfg_mode=$2 unitcfg_layout=$3"
-        -drive if=pflash,file="$1",format=raw -display none -monitor none -serial stdio
-        -no-reboot)
-}
-
-# Boots the unit of layout $4 in directory $1 on a fresh flash; $3 seconds after it says $2
-# cuts the power; then boots it again to read what the flash holds.
-boot_cut_and_check() {
-    local dir=$1 layout=$4 record unit
-    cp "$work/flash-$layout.img" "$dir/flash.img"
-    rm -f "$dir/console" && mkfifo "$dir/console"
-    unit_command "$dir/flash.img" run "$layout"
-    setsid "${unit[@]}" </dev/null >"$dir/console" 2>&1 &
-    cut_on_console $! "$dir/console" "$dir/console.txt" "$3" "$2" || return 1
-    unit_command "$dir/flash.img" report "$layout"
-    timeout 120 "${unit[@]}" </dev/null >"$dir/report.txt" 2>&1
-    grep -q "unit: report done" "$dir/report.txt" ||
-        { echo "FAIL: the next boot did not report:"; cat "$dir/report.txt"; return 1; }
-    record=$(sed -n 's/^unit: record \([0-9a-f]*\).*/\1/p' "$dir/report.txt")
-    perl -e 'print pack("H*", $ARGV[0])' "$record" >"$dir/installed.bin"
-    stored=no seen=no
-    grep -q "unit: success entry yes" "$dir/report.txt" && stored=yes
-    grep -q "success logged" "$dir/console.txt" && seen=yes
-    return 0
-}
-
-cut_once() {
+# The flash of layout $1 as it is before the run, in $work/$1/flash.img: the old record
+# installed (in the overlay, below it), no history.
+make_flash_image() {
+    local dir=$work/$1 root=$work/$1/root
+    mkdir -p "$root/home"
     case $1 in
-    copy) boot_cut_and_check "$2" "unit: run starts" "$(random_delay 0 40)" plain ;;
-    run) boot_cut_and_check "$2" "unit: run starts" "$(random_delay 0 150)" plain ;;
-    after) boot_cut_and_check "$2" "unit: run ended" "$(random_delay 0 3000)" plain ;;
-    overlay-copy) boot_cut_and_check "$2" "unit: run starts" "$(random_delay 0 60)" overlay ;;
+    overlay) mkdir -p "$root/upper/share" "$root/upper/work" ;;
+    *) mkdir -p "$root/share" && cp "$work/old.bin" "$root/share/UNIT.CFG" ;;
     esac
+    if [ "$1" != ubifs ]; then
+        mkfs.jffs2 --little-endian --eraseblock=0x40000 --pad=0x4000000 --root="$root" \
+            --output="$dir/flash.img"
+        return
+    fi
+    # UBI on the first 32 MiB: 256 KiB blocks less UBI's two 64-byte headers.
+    mkfs.ubifs -q -m 8 -e 262016 -c 100 -r "$root" -o "$dir/card.ubifs" &&
+        printf '[card]\nmode=ubi\nimage=%s\nvol_id=0\nvol_size=16MiB\nvol_type=dynamic\nvol_name=card\n' \
+            "$dir/card.ubifs" >"$dir/ubinize.cfg" &&
+        ubinize -o "$dir/flash.img" -m 1 -p 262144 "$dir/ubinize.cfg" &&
+        perl -e 'print "\xff" x (64 << 20)' >"$dir/pad.img" &&
+        dd if="$dir/flash.img" of="$dir/pad.img" conv=notrunc status=none &&
+        mv "$dir/pad.img" "$dir/flash.img"
+}
+
+# Boots the unit of layout $1 in mode $2 on flash image $3, its console (without carriage
+# returns) in file $4; the command is run by $5... when given (strace). Fails unless the unit
+# said it was done.
+boot_unit() {
+    local layout=$1 mode=$2 image=$3 console=$4 parts=
+    shift 4
+    [ "$layout" == ubifs ] && parts="mtdparts=34000000.flash:32M(card),-(rest) ubi.mtd=card"
+    "$@" timeout 120 qemu-system-arm -M versatilepb -cpu arm926 -m 64 -kernel "$kernel/zImage" \
+        -dtb "$kernel/versatile-pb.dtb" -initrd "$work/initramfs.gz" \
+        -append "console=ttyAMA0 quiet unitcfg_mode=$mode unitcfg_layout=$layout $parts" \
+        -drive if=pflash,file="$image",format=raw -display none -monitor none -serial stdio \
+        -no-reboot </dev/null 2>&1 | tr -d '\r' >"$console"
+    grep -q "unit: done" "$console"
+}
+
+# Checks state $1 of the layout being replayed: builds its flash, boots it, judges it.
+check_state() {
+    local image=$dir/state-$1.img
+    build_state "$dir/base.img" "$dir/writes" "$1" "$image"
+    boot_unit "$layout" check "$image" "$image.console" ||
+        { echo "FAIL: $layout $1: the check did not boot through: $(tail -n 3 "$image.console")"; return 1; }
+    judge_state "$layout $1" "$image.console"
+    rm -f "$image"
+}
+
+# Records the writes of a run in layout $1, then checks every state they give.
+replay_layout() {
+    layout=$1 dir=$work/$1
+    local writes state
+    mkdir -p "$dir"
+    make_flash_image "$layout" >/dev/null 2>&1 &&
+        boot_unit "$layout" settle "$dir/flash.img" "$dir/settle.console" ||
+        { echo "FAIL: $layout: no flash image"; return 1; }
+    cp "$dir/flash.img" "$dir/base.img"
+    boot_unit "$layout" record "$dir/flash.img" "$dir/record.console" strace -f -qq -xx \
+        -s 300000 -e trace=pwrite64,pwritev,pwritev2 -e signal=none -o "$dir/trace" ||
+        { echo "FAIL: $layout: the recording boot failed: $(tail -n 3 "$dir/record.console")"; return 1; }
+    writes=$(writes_from_trace "$dir/trace" "$dir/writes") ||
+        { echo "FAIL: $layout: cannot read the writes"; return 1; }
+    for ((state = 0; state <= writes; state++)); do
+        [ $state -gt 0 ] && echo "$state-half"
+        echo "$state"
+    done | check_states | sum_up_states powercut-unit "$layout" "$writes"
 }
 
 powercut_records "$work"
-make_initramfs && make_flash_images || { echo "FAIL: cannot make the initramfs and the flash"; exit 1; }
-# Two emulators side by side, one a core.
-{
-    status=0
-    run_window powercut-unit copy "$copy_cuts" "$work/copy" || status=1
-    run_window powercut-unit run "$run_cuts" "$work/run" || status=1
-    exit $status
-} >"$work/during.out" &
-during_pid=$!
-after_status=0
-run_window powercut-unit after "$after_cuts" "$work/after" >"$work/after.out" || after_status=1
-run_window powercut-unit overlay-copy "$overlay_cuts" "$work/overlay-copy" >>"$work/after.out" ||
-    after_status=1
-wait $during_pid
-during_status=$?
-cat "$work/during.out" "$work/after.out"
-[ $during_status -eq 0 ] && [ $after_status -eq 0 ] && echo "powercut-unit: no cut lost anything"
+make_initramfs || { echo "FAIL: cannot make the initramfs"; exit 1; }
+status=0
+for layout in "$@"; do
+    replay_layout "$layout" || status=1
+done
+[ $status -eq 0 ] && echo "powercut-unit: every state passed"
+exit $status
