@@ -1,97 +1,128 @@
 #!/bin/bash
-# Power cuts on ext4, under User-Mode Linux: a Linux kernel run as an ordinary process, whose
-# disks are image files (started through uml_launch.c, which lets it run on a host with
-# AVX-512). Each cut boots a guest that runs unitcfg as at boot, then kills the whole guest
-# (SIGKILL to its process group) at a random instant; e2fsck then replays the journals, debugfs
-# reads the files from the images, and the cut is judged (powercut.sh).
-# usage: uml_stage.sh UNITCFG [RUN_CUTS AFTER_CUTS LATE_CUTS]
-#   run:   0-400 ms after the program started;
-#   after: 0-3 s after it exited;
-#   late:  5.5-9 s after it exited, /usr/share/Quarvane mounted with noauto_da_alloc.
-# Exits 0 when no cut lost anything, 1 when one did or the stage could not run.
+# Every crash state of a run on ext4, under User-Mode Linux: a Linux kernel run as an ordinary
+# process, whose disks are image files (started through uml_launch.c, which lets it run on a
+# host with AVX-512). One boot runs unitcfg as at boot on the unit's storage through
+# dm-log-writes, which logs every write and flush in the order they completed. Every state a
+# power cut can leave is then rebuilt from the log: each prefix of the writes, each with its last
+# write half done (whole sectors), and, since a disk's volatile cache may keep the writes since
+# the last flush in any order, each state at a flush with one of those writes left out. Each is
+# repaired by e2fsck, mounted by the guest's kernel, judged, and must recover on the next run
+# (powercut.sh).
+# usage: uml_stage.sh UNITCFG
+# Exits 0 when every state passed, 1 otherwise.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e/records.sh"
 source "$here/powercut.sh"
 unitcfg=$(realpath "$1")
-run_cuts=${2:-26} after_cuts=${3:-20} late_cuts=${4:-16}
 work=$(mktemp -d)
 records=$work
-trap 'rm -rf "$work"' EXIT
+trap '[ -n "${UNITCFG_KEEP:-}" ] || rm -rf "$work"' EXIT
+modules=$(echo /usr/lib/uml/modules/*/kernel/drivers/md)
+# What the guest's glibc may use of the host's processor: no AVX or XSAVE, whose registers UML
+# keeps only in the FXSAVE layout where it is started by uml_launch.c; the SSE registers it keeps.
+guest_tunables=glibc.cpu.hwcaps=-AVX512F,-AVX512VL,-AVX512BW,-AVX512DQ,-AVX2,-AVX,-XSAVE,-XSAVEC
 
 # The guest's root: the host's shell and the utilities the program and the init use, with
-# their libraries, the program, the init, and the identity and staged records to put in /tmp.
+# their libraries, the program, the init, the device-mapper modules, and the identity and
+# staged records to put in /tmp.
 make_root_image() {
     local root=$work/root program library
     mkdir -p "$root"/{proc,dev,tmp,usr/bin,usr/sbin,usr/lib,usr/lib64,usr/share/Quarvane} \
-        "$root"/{home/Quarvane,stage}
+        "$root"/{home/Quarvane,stage,lib/modules/dm}
     ln -s usr/bin "$root/bin" && ln -s usr/lib "$root/lib" && ln -s usr/lib64 "$root/lib64"
-    for program in dash cp date sed cat mount grep mkdir sleep "$unitcfg"; do
-        program=$(command -v "$program")
+    for program in dash cp date sed cat mount umount grep mkdir sleep stat od tr kmod dmsetup \
+        "$unitcfg"; do
+        program=$(PATH=$PATH:/usr/sbin:/sbin command -v "$program")
         cp "$program" "$root/usr/bin/"
         for library in $(ldd "$program" | grep -o '/[^ ]*'); do
             mkdir -p "$root/$(dirname "$library")" && cp -n "$library" "$root/$library"
         done
     done
-    ln -s dash "$root/usr/bin/sh"
+    ln -s dash "$root/usr/bin/sh" && ln -s kmod "$root/usr/bin/insmod"
+    cp "$modules/dm-mod.ko" "$modules/dm-log-writes.ko" "$root/lib/modules/dm/"
     cp "$here/uml_init.sh" "$root/init"
     identity_record 6170 >"$root/stage/UNIT.CFG"
     cp "$work/staged.bin" "$root/stage/6170.CFG"
-    mkfs.ext4 -q -F -d "$root" "$work/root.img" 64M
+    mkfs.ext4 -q -F -d "$root" "$work/root.img" 96M
 }
 
-# The unit's two file systems as they are before each run: the old record installed, no history.
-make_disk_images() {
-    mkdir -p "$work/share" "$work/home"
-    cp "$work/old.bin" "$work/share/UNIT.CFG"
-    mkfs.ext4 -q -F -d "$work/share" "$work/share.img" 8M
-    mkfs.ext4 -q -F -d "$work/home" "$work/home.img" 8M
+# The unit's storage as it is before the run: the old record installed, no history. Two block
+# groups, so that a torn primary superblock has a backup to be repaired from.
+make_storage_image() {
+    mkdir -p "$work/storage/share" "$work/storage/home"
+    cp "$work/old.bin" "$work/storage/share/UNIT.CFG"
+    mkfs.ext4 -q -F -b 1024 -d "$work/storage" "$work/base.img" 16M
 }
 
-# What the guest's glibc may use of the host's processor: no AVX or XSAVE, whose registers UML
-# keeps only in the FXSAVE layout where it is started by uml_launch.c; the SSE registers it keeps.
-guest_tunables=glibc.cpu.hwcaps=-AVX512F,-AVX512VL,-AVX512BW,-AVX512DQ,-AVX2,-AVX,-XSAVE,-XSAVEC
-
-# Boots the guest in directory $1 on fresh images, /usr/share/Quarvane mounted with options $2;
-# $4 seconds after it says $3 cuts the power; then checks the images as the next boot would.
-boot_cut_and_check() {
-    local dir=$1 image
-    cp --sparse=always "$work/share.img" "$work/home.img" "$dir/"
-    rm -f "$dir/console" && mkfifo "$dir/console"
-    setsid "$work/uml_launch" linux.uml mem=128M ubd0r="$work/root.img" ubd1="$dir/share.img" \
-        ubd2="$dir/home.img" root=/dev/ubda ro init=/init share_options="$2" \
-        GLIBC_TUNABLES="$guest_tunables" quiet con=null con0=fd:0,fd:1 \
-        </dev/null >"$dir/console" 2>&1 &
-    cut_on_console $! "$dir/console" "$dir/console.txt" "$4" "$3" || return 1
-    for image in share home; do
-        e2fsck -fy "$dir/$image.img" >/dev/null 2>&1
-        [ $? -lt 4 ] || { echo "FAIL: e2fsck could not repair $image.img"; return 1; }
-    done
-    debugfs -R "cat /UNIT.CFG" "$dir/share.img" >"$dir/installed.bin" 2>/dev/null
-    stored=no seen=no
-    debugfs -R "cat /History.txt" "$dir/home.img" 2>/dev/null |
-        grep -q "UNIT_CFG of 6170 updated successfully" && stored=yes
-    grep -q "success logged" "$dir/console.txt" && seen=yes
-    return 0
+# Boots the guest in mode $1 on storage image $2, its console (without carriage returns) in
+# file $3, and the log of writes on image $4 when given. Fails unless the guest said it was done.
+boot_guest() {
+    local log=
+    [ $# -gt 3 ] && log="ubd2=$4"
+    timeout 120 "$work/uml_launch" linux.uml mem=128M ubd0r="$work/root.img" ubd1="$2" $log \
+        root=/dev/ubda ro init=/init unitcfg_mode="$1" share_sectors=$(($(stat -c %s "$2") / 512)) \
+        GLIBC_TUNABLES="$guest_tunables" quiet con=null con0=fd:0,fd:1 </dev/null 2>&1 |
+        tr -d '\r' >"$3"
+    grep -q "guest: done" "$3"
 }
 
-cut_once() {
-    case $1 in
-    run) boot_cut_and_check "$2" defaults "guest: run starts" "$(random_delay 0 400)" ;;
-    after) boot_cut_and_check "$2" defaults "guest: run ended" "$(random_delay 0 3000)" ;;
-    late) boot_cut_and_check "$2" noauto_da_alloc "guest: run ended" "$(random_delay 5500 9000)" ;;
-    esac
+# Reads the dm-log-writes log $1 into write list $2 ("OFFSET HEXBYTES" lines) and prints the
+# names of the states to check (build_state): every prefix; each with its last write half done
+# when it spans several sectors; and at each flush, and at the end, each state with one of the
+# writes since the previous flush left out, unless it was written with FUA.
+states_from_log() {
+    perl -e '
+        my ($log, $list) = @ARGV;
+        open(my $in, "<", $log) or die "$log: $!";
+        open(my $out, ">", $list) or die "$list: $!";
+        binmode $in;
+        read($in, my $super, 28) == 28 or die "no log";
+        my ($magic, $version, $entries, $size) = unpack("Q< Q< Q< L<", $super);
+        $magic == 0x6a736677736872 or die "not a dm-log-writes log";
+        my ($n, $at, @since_flush) = (0, $size);
+        print "0\n";
+        my $leave_out = sub { print "$n-without-$_\n" for @since_flush > 1 ? @since_flush : () };
+        for (1 .. $entries) {
+            seek($in, $at, 0) or die;
+            read($in, my $header, 32) == 32 or die "short log";
+            my ($sector, $sectors, $flags) = unpack("Q< Q< Q<", $header);
+            $at += $size;
+            if ($flags & 1) { $leave_out->(); @since_flush = () }    # a flush
+            next if $flags & (4 | 8) or $sectors == 0;              # a discard or a mark
+            seek($in, $at, 0) && read($in, my $data, $sectors * $size) == $sectors * $size
+                or die "short data";
+            $at += $sectors * $size;
+            $n++;
+            print $out $sector * $size, " ", unpack("H*", $data), "\n";
+            print "$n-half\n" if $sectors > 1;
+            print "$n\n";
+            push @since_flush, $n unless $flags & 2;
+        }
+        $leave_out->();
+        close($out) or die;' "$1" "$2"
+}
+
+# Checks state $1: builds it, has e2fsck repair it as a boot would, boots it, judges it.
+check_state() {
+    local image=$work/state-$1.img status=0
+    atom=512 build_state "$work/base.img" "$work/writes" "$1" "$image"
+    e2fsck -fy "$image" >/dev/null 2>&1 || status=$?
+    [ $status -lt 4 ] || { echo "FAIL: ext4 $1: e2fsck could not repair it"; return 1; }
+    boot_guest check "$image" "$image.console" ||
+        { echo "FAIL: ext4 $1: the check did not boot through: $(tail -n 3 "$image.console")"; return 1; }
+    judge_state "ext4 $1" "$image.console"
+    rm -f "$image"
 }
 
 powercut_records "$work"
-cc -O2 -o "$work/uml_launch" "$here/uml_launch.c" && make_root_image && make_disk_images || { echo "FAIL: cannot make the images"; exit 1; }
-# The windows run side by side: the guests mostly wait.
-run_window powercut-uml run "$run_cuts" "$work/run" >"$work/run.out" &
-run_pid=$!
-later_status=0
-run_window powercut-uml after "$after_cuts" "$work/after" >"$work/later.out" || later_status=1
-run_window powercut-uml late "$late_cuts" "$work/late" >>"$work/later.out" || later_status=1
-wait $run_pid
-run_status=$?
-cat "$work/run.out" "$work/later.out"
-[ $run_status -eq 0 ] && [ $later_status -eq 0 ] && echo "powercut-uml: no cut lost anything"
+cc -O2 -o "$work/uml_launch" "$here/uml_launch.c" && make_root_image >/dev/null &&
+    make_storage_image >/dev/null || { echo "FAIL: cannot make the images"; exit 1; }
+cp "$work/base.img" "$work/recorded.img"
+truncate -s 64M "$work/log.img"
+boot_guest record "$work/recorded.img" "$work/record.console" "$work/log.img" ||
+    { echo "FAIL: the recording boot failed: $(tail -n 5 "$work/record.console")"; exit 1; }
+states_from_log "$work/log.img" "$work/writes" >"$work/states" ||
+    { echo "FAIL: cannot read the log of writes"; exit 1; }
+check_states <"$work/states" | sum_up_states powercut-uml ext4 "$(wc -l <"$work/writes")" &&
+    echo "powercut-uml: every state passed"
