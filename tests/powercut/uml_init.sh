@@ -4,10 +4,8 @@
 # bound to /usr/share/Quarvane and /home/Quarvane, and powers off when done. Kernel parameter
 # unitcfg_mode:
 #   record  the storage through dm-log-writes, which logs every write and flush in order on
-#           /dev/ubdc: stage unit 6170 in a tmpfs /tmp, run unitcfg as at boot, unmount;
-#   check   say what the storage holds ("before"), then run unitcfg as the next boot would and
-#           say again ("after"): the installed record in hexadecimal, its links, whether a
-#           temporary file is beside it, whether the success entry is in the history.
+#           /dev/ubdc: run unitcfg as at boot (guest_run.sh), unmount;
+#   check   the same, straight on the storage, saying what it holds before and after.
 # share_sectors gives the size of /dev/ubdb in 512-byte sectors.
 PATH=/usr/sbin:/usr/bin
 # No udev here: the device-mapper library makes its own device nodes.
@@ -34,22 +32,8 @@ fi
 mkdir /tmp/unit
 mount -t ext4 $storage /tmp/unit && mount --bind /tmp/unit/share /usr/share/Quarvane &&
     mount --bind /tmp/unit/home /home/Quarvane || halt "FAIL: cannot mount the storage"
-installed=/usr/share/Quarvane/UNIT.CFG
-
-report() {
-    echo "unit: $1 record $(od -A n -t x1 -v "$installed" 2>/dev/null | tr -d ' \n')"
-    echo "unit: $1 links $(stat -c %h "$installed" 2>/dev/null)"
-    [ -e "$installed.new" ] && echo "unit: $1 temporary file left"
-    grep -q "UNIT_CFG of 6170 updated successfully" /home/Quarvane/History.txt 2>/dev/null &&
-        echo "unit: $1 success entry"
-}
-
-[ "$unitcfg_mode" = check ] && report before
-mkdir /tmp/Quarvane
-cp /stage/UNIT.CFG /tmp/UNIT.CFG && cp /stage/6170.CFG /tmp/Quarvane/6170.CFG ||
-    halt "FAIL: cannot stage unit 6170"
-unitcfg
-[ "$unitcfg_mode" = check ] && report after
+. /guest_run.sh
+run_as_at_boot
 umount /home/Quarvane /usr/share/Quarvane /tmp/unit || halt "FAIL: cannot unmount"
 [ "$unitcfg_mode" = record ] && { dmsetup remove unit || halt "FAIL: log not closed"; }
 halt "done"

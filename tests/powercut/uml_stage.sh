@@ -41,7 +41,7 @@ make_root_image() {
     done
     ln -s dash "$root/usr/bin/sh" && ln -s kmod "$root/usr/bin/insmod"
     cp "$modules/dm-mod.ko" "$modules/dm-log-writes.ko" "$root/lib/modules/dm/"
-    cp "$here/uml_init.sh" "$root/init"
+    cp "$here/uml_init.sh" "$root/init" && cp "$here/guest_run.sh" "$root/"
     identity_record 6170 >"$root/stage/UNIT.CFG"
     cp "$work/staged.bin" "$root/stage/6170.CFG"
     mkfs.ext4 -q -F -d "$root" "$work/root.img" 96M

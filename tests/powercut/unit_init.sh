@@ -9,10 +9,8 @@
 # Kernel parameter unitcfg_mode:
 #   settle  let the file system finish what its first mount starts (UBI erases and formats the
 #           blocks the image left empty), then unmount and power off;
-#   record  stage unit 6170 in a tmpfs /tmp, run unitcfg as at boot, unmount and power off;
-#   check   say what the storage holds ("before"), then run unitcfg as the next boot would and
-#           say again ("after"): the installed record in hexadecimal, its links, whether a
-#           temporary file is beside it, whether the success entry is in the history.
+#   record  run unitcfg as at boot (guest_run.sh), unmount and power off;
+#   check   the same, saying what the storage holds before and after (guest_run.sh).
 PATH=/usr/sbin:/usr/bin:/sbin:/bin
 halt() {
     echo "unit: $*"
@@ -35,26 +33,11 @@ else
     mount --bind /flash/share /usr/share/Quarvane
 fi || halt "FAIL: cannot mount /usr/share/Quarvane"
 mount --bind /flash/home /home/Quarvane || halt "FAIL: cannot bind the flash directories"
-installed=/usr/share/Quarvane/UNIT.CFG
-
-report() {
-    echo "unit: $1 record $(od -A n -t x1 -v "$installed" 2>/dev/null | tr -d ' \n')"
-    echo "unit: $1 links $(stat -c %h "$installed" 2>/dev/null)"
-    [ -e "$installed.new" ] && echo "unit: $1 temporary file left"
-    grep -q "UNIT_CFG of 6170 updated successfully" /home/Quarvane/History.txt 2>/dev/null &&
-        echo "unit: $1 success entry"
-}
-
 if [ "$unitcfg_mode" = settle ]; then
     sleep 5
-    umount /home/Quarvane /usr/share/Quarvane /flash
-    halt "done"
+else
+    . /guest_run.sh
+    run_as_at_boot
 fi
-[ "$unitcfg_mode" = check ] && report before
-mkdir /tmp/Quarvane
-cp /stage/UNIT.CFG /tmp/UNIT.CFG && cp /stage/6170.CFG /tmp/Quarvane/6170.CFG ||
-    halt "FAIL: cannot stage unit 6170"
-unitcfg
-[ "$unitcfg_mode" = check ] && report after
 umount /home/Quarvane /usr/share/Quarvane /flash
 halt "done"

@@ -32,7 +32,7 @@ make_initramfs() {
         [ -e "$root/$applet" ] || ln -s /bin/busybox "$root/$applet"
     done
     cp "$unitcfg" "$root/usr/sbin/unitcfg"
-    cp "$here/unit_init.sh" "$root/init"
+    cp "$here/unit_init.sh" "$root/init" && cp "$here/guest_run.sh" "$root/"
     identity_record 6170 >"$root/stage/UNIT.CFG"
     cp "$work/staged.bin" "$root/stage/6170.CFG"
     cp "$work/old.bin" "$root/lower/share/UNIT.CFG"
