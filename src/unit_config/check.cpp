@@ -52,15 +52,13 @@ void put_field(FILE *report, const char *name, long value, const char *suffix = 
 /// or unreadable.
 void put_why_unread(FILE *report, const char *name, const char *path, size_t size) {
     struct stat info {};
+    put(report, name);
     if (stat(path, &info) != 0 && errno == ENOENT) {
-        put(report, name);
         put(report, ": missing\n");
     } else if (S_ISREG(info.st_mode) && info.st_size < static_cast<off_t>(size)) {
-        put(report, name);
         put(report, ": short, ");
         put_number(report, static_cast<long>(info.st_size), " bytes\n");
     } else {
-        put(report, name);
         put(report, ": unreadable\n");
     }
 }
@@ -160,9 +158,13 @@ int check_unit_config(FILE *report, const unit_config_paths &paths) {
     put(report, installs ? "install: yes\n" : "install: no\n");
     // The repair works on what the install leaves: the staged record when one is installed.
     unit_config_record staged_record{};
+    long staged_size = 0;
+    const unit_config_record *to_repair = readable ? &installed : nullptr;
+    if (installs)
+        to_repair = read_record(staged, staged_record, staged_size) ? &staged_record : nullptr;
     bool repairs = false;
-    if (installs ? read_record(staged, staged_record, size) : readable)
-        repairs = put_repair(report, installs ? staged_record : installed);
+    if (to_repair != nullptr)
+        repairs = put_repair(report, *to_repair);
     else
         put(report, "repair: none\n");
     (void)fflush(report);

@@ -122,7 +122,7 @@ case_replacement_holds() {
             ;;
         lower-layer) overlay_installed_directory old.bin ;;
         esac
-        fake_cp 'eval "destination=\${$#}"; head -c 20 "$1" >"$destination"; kill -s KILL $$'
+        fake_cp_cut_short
         PATH=/tmp/fakebin:$PATH run_unitcfg
         cmp -s old.bin "$installed" || fail "$state: a copy cut short changed the old record"
         expect_one_outcome_entry " - UNIT_CFG of 6170 updated failed. Might not found the file."
@@ -313,6 +313,12 @@ fake_cp() {
     chmod +x /tmp/fakebin/cp
 }
 
+# Puts a `cp` in /tmp/fakebin that writes the first 20 bytes of its source to its destination
+# and then kills itself: a copy cut short.
+fake_cp_cut_short() {
+    fake_cp 'eval "destination=\${$#}"; head -c 20 "$1" >"$destination"; kill -s KILL $$'
+}
+
 # A standard output whose reader has gone ends nothing: the failure is logged, the record
 # repaired, the exit status 0. The copy still starts with SIGPIPE at its default.
 case_stdout_without_reader() {
@@ -390,7 +396,7 @@ case_copy_killed() {
     expect_one_outcome_entry " - UNIT_CFG of 6170 updated failed. Might not found the file."
 
     rm "$history"
-    fake_cp 'eval "destination=\${$#}"; head -c 20 "$1" >"$destination"; kill -s KILL $$'
+    fake_cp_cut_short
     PATH=/tmp/fakebin:$PATH run_unitcfg
     expect_eq "installed file after a copy killed part-way" "$(cat "$installed")" "installed before"
     expect_no_temporary_file

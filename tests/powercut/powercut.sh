@@ -76,8 +76,8 @@ writes_from_trace() {
 # Builds in image $4 the state named $3 of write list $2 ("OFFSET HEXBYTES" lines) over image
 # $1: "K" has the first K writes landed; "K-half" the first K-1 and the first half of write K's
 # bytes, in whole units of $atom bytes when set (a program or an erase of NOR flash, a write of
-# several sectors, stopped part-way);
-# "K-without-J" the first K but write J, as a disk's volatile cache may leave them.
+# several sectors, stopped part-way); "K-without-J" the first K but write J, as a disk's
+# volatile cache may leave them.
 build_state() {
     cp --sparse=always "$1" "$4"
     perl -e '
@@ -86,11 +86,11 @@ build_state() {
         open(my $in, "<", $list) or die "$list: $!";
         open(my $out, "+<", $image) or die "$image: $!";
         binmode $out;
+        my $atom = $ENV{atom} || 1;
         for (my $n = 1; $n <= $upto && defined(my $line = <$in>); $n++) {
             next if defined $skip && $n == $skip;
             my ($offset, $hex) = split " ", $line;
             my $bytes = pack("H*", $hex);
-            my $atom = $ENV{atom} || 1;
             $bytes = substr($bytes, 0, int(length($bytes) / 2 / $atom) * $atom)
                 if $half && $n == $upto;
             seek($out, $offset, 0) or die; print $out $bytes or die;
