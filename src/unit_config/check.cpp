@@ -158,10 +158,11 @@ int check_unit_config(FILE *report, const unit_config_paths &paths) {
     put(report, installs ? "install: yes\n" : "install: no\n");
     // The repair works on what the install leaves: the staged record when one is installed.
     unit_config_record staged_record{};
-    long staged_size = 0;
     const unit_config_record *to_repair = readable ? &installed : nullptr;
-    if (installs)
+    if (installs) {
+        long staged_size = 0;
         to_repair = read_record(staged, staged_record, staged_size) ? &staged_record : nullptr;
+    }
     bool repairs = false;
     if (to_repair != nullptr)
         repairs = put_repair(report, *to_repair);
