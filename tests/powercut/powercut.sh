@@ -98,32 +98,104 @@ build_state() {
         close($out) or die;' "$2" "$3" "$4"
 }
 
-# Checks states in parallel, two at a time: reads state names on standard input and runs
-# `check_state NAME` for each (defined by the stage, which prints the judge_state line).
-# Prints one line per state: its name and its verdict line.
-check_states() {
-    local name
-    while read -r name; do
-        while [ "$(jobs -r | wc -l)" -ge 2 ]; do wait -n; done
-        (echo "$name $(check_state "$name" 2>&1 | tail -n 1)") &
-    done
-    wait
+# Prints each state named on standard input (build_state's names over image $1 and write list
+# $2) with a digest of what its image holds: states with the same digest are the same image
+# byte for byte. Only the bytes some write touches can differ from image $1, so only those are
+# read and digested.
+state_digests() {
+    perl -MDigest::MD5=md5_hex -e '
+        my ($image, $list) = @ARGV;
+        my $atom = $ENV{atom} || 1;
+        open(my $in, "<", $list) or die "$list: $!";
+        my @writes = map { my ($o, $h) = split; [$o, pack("H*", $h)] } <$in>;
+        # The touched ranges, merged, and the base image'"'"'s bytes in them, one window.
+        my @ranges;
+        for (sort { $a->[0] <=> $b->[0] } map { [$_->[0], $_->[0] + length $_->[1]] } @writes) {
+            if (@ranges && $_->[0] <= $ranges[-1][1]) {
+                $ranges[-1][1] = $_->[1] if $_->[1] > $ranges[-1][1];
+            } else { push @ranges, [@$_] }
+        }
+        open(my $base, "<", $image) or die "$image: $!";
+        binmode $base;
+        my ($window, %at) = ("");
+        for (@ranges) {
+            seek($base, $_->[0], 0) or die;
+            read($base, my $bytes, $_->[1] - $_->[0]) == $_->[1] - $_->[0] or die "short image";
+            $at{$_->[0]} = length($window) - $_->[0];
+            $window .= $bytes;
+        }
+        my @starts = sort { $a <=> $b } keys %at;
+        for my $w (@writes) {    # where each write lands in the window
+            my ($start) = grep { $_ <= $w->[0] } reverse @starts;
+            $w->[2] = $w->[0] + $at{$start};
+        }
+        while (my $name = <STDIN>) {
+            chomp $name;
+            my ($upto, $half, $skip) = ($name =~ /^(\d+)(-half)?(?:-without-(\d+))?$/) or die;
+            my $state = $window;
+            for my $n (1 .. $upto) {
+                next if defined $skip && $n == $skip;
+                my $bytes = $writes[$n - 1][1];
+                $bytes = substr($bytes, 0, int(length($bytes) / 2 / $atom) * $atom)
+                    if $half && $n == $upto;
+                substr($state, $writes[$n - 1][2], length $bytes) = $bytes;
+            }
+            print "$name ", md5_hex($state), "\n";
+        }' "$1" "$2"
 }
 
-# Sums up the verdict lines ("NAME HELD" or "NAME FAIL: ...") on standard input for stage $1,
-# layout $2 with $3 writes: prints the FAIL lines and one line of counts. Returns 1 on a FAIL.
+# Checks states two batches at a time: reads "NAME DIGEST" lines on standard input and runs
+# `check_batch NAME...` (defined by the stage, which prints a "NAME VERDICT" line for each
+# state) on batches of at most $1 states, one state of each image, in an even number of
+# batches of about one size, so that both at a time stay busy. A state whose image is one
+# already checked gets that one's verdict, unbooted. Prints one line per state: its name,
+# "booted" or "same", and its verdict line.
+check_states() {
+    local most=$1 name digest verdicts unique=() same=() batches size at
+    declare -A seen=()
+    while read -r name digest; do
+        if [ -n "${seen[$digest]:-}" ]; then
+            same+=("$name ${seen[$digest]}")
+        else
+            seen[$digest]=$name
+            unique+=("$name")
+        fi
+    done
+    [ ${#unique[@]} -gt 0 ] || return 0
+    batches=$(((${#unique[@]} + most - 1) / most))
+    [ $((batches % 2)) -eq 0 ] || [ $batches -eq 1 ] || batches=$((batches + 1))
+    size=$(((${#unique[@]} + batches - 1) / batches))
+    verdicts=$(mktemp -d)
+    for ((at = 0; at < ${#unique[@]}; at += size)); do
+        while [ "$(jobs -rp | wc -l)" -ge 2 ]; do wait -n; done
+        (check_batch "${unique[@]:at:size}" | while read -r name verdict; do
+            echo "$verdict" >"$verdicts/$name" && echo "$name booted $verdict"
+        done) &
+    done
+    wait
+    for name in "${same[@]}"; do
+        set -- $name
+        echo "$1 same $(cat "$verdicts/$2" 2>/dev/null || echo "FAIL: $2 gave no verdict")"
+    done
+    rm -rf "$verdicts"
+}
+
+# Sums up the verdict lines ("NAME booted|same HELD" or "NAME booted|same FAIL: ...") on
+# standard input for stage $1, layout $2 with $3 writes: prints the FAIL lines and one line of
+# counts. Returns 1 on a FAIL.
 sum_up_states() {
-    local stage=$1 layout=$2 writes=$3 name verdict states=0 failed=0
+    local stage=$1 layout=$2 writes=$3 name how verdict states=0 booted=0 failed=0
     declare -A count=()
-    while read -r name verdict; do
+    while read -r name how verdict; do
         states=$((states + 1))
+        [ "$how" == booted ] && booted=$((booted + 1))
         case $verdict in
         old | staged | repaired) count[$verdict]=$((${count[$verdict]:-0} + 1)) ;;
         *) echo "$verdict"; failed=$((failed + 1)) ;;
         esac
     done
-    echo "$stage: $layout: $writes writes, $states states checked: old ${count[old]:-0}," \
-        "staged ${count[staged]:-0}, repaired ${count[repaired]:-0}, failed $failed;" \
-        "the next run restored $((states - failed)) of $states"
+    echo "$stage: $layout: $writes writes, $states states judged, $booted booted: old" \
+        "${count[old]:-0}, staged ${count[staged]:-0}, repaired ${count[repaired]:-0}, failed" \
+        "$failed; the next run restored $((states - failed)) of $states"
     [ $failed -eq 0 ] && [ $states -gt 0 ]
 }

@@ -55,16 +55,18 @@ make_storage_image() {
     mkfs.ext4 -q -F -b 1024 -d "$work/storage" "$work/base.img" 16M
 }
 
-# Boots the guest in mode $1 on storage image $2, its console (without carriage returns) in
-# file $3, and the log of writes on image $4 when given. Fails unless the guest said it was done.
+# Boots the guest in mode $1, its console (without carriage returns) in file $2, with disks
+# IMAGE... after the root (record mode: the storage, then the log of its writes; check mode:
+# up to 15 storage images, checked one after another). Fails unless the guest said it was done.
 boot_guest() {
-    local log=
-    [ $# -gt 3 ] && log="ubd2=$4"
-    timeout 120 "$work/uml_launch" linux.uml mem=128M ubd0r="$work/root.img" ubd1="$2" $log \
-        root=/dev/ubda ro init=/init unitcfg_mode="$1" share_sectors=$(($(stat -c %s "$2") / 512)) \
+    local mode=$1 console=$2 disks=() image
+    shift 2
+    for image; do disks+=("ubd$((${#disks[@]} + 1))=$image"); done
+    timeout 300 "$work/uml_launch" linux.uml mem=128M ubd0r="$work/root.img" "${disks[@]}" \
+        root=/dev/ubda ro init=/init unitcfg_mode="$mode" share_sectors=$(($(stat -c %s "$1") / 512)) \
         GLIBC_TUNABLES="$guest_tunables" quiet con=null con0=fd:0,fd:1 </dev/null 2>&1 |
-        tr -d '\r' >"$3"
-    grep -q "guest: done" "$3"
+        tr -d '\r' >"$console"
+    grep -q "guest: done" "$console"
 }
 
 # Reads the dm-log-writes log $1 into write list $2 ("OFFSET HEXBYTES" lines) and prints the
@@ -103,16 +105,31 @@ states_from_log() {
         close($out) or die;' "$1" "$2"
 }
 
-# Checks state $1: builds it, has e2fsck repair it as a boot would, boots it, judges it.
-check_state() {
-    local image=$work/state-$1.img status=0
-    atom=512 build_state "$work/base.img" "$work/writes" "$1" "$image"
-    e2fsck -fy "$image" >/dev/null 2>&1 || status=$?
-    [ $status -lt 4 ] || { echo "FAIL: ext4 $1: e2fsck could not repair it"; return 1; }
-    boot_guest check "$image" "$image.console" ||
-        { echo "FAIL: ext4 $1: the check did not boot through: $(tail -n 3 "$image.console")"; return 1; }
-    judge_state "ext4 $1" "$image.console"
-    rm -f "$image"
+# Checks states NAME... in one boot, one disk each: builds each, has e2fsck repair it as a boot
+# would, boots them, judges each by its part of the console. Prints "NAME VERDICT" for each.
+check_batch() {
+    local name status images=() console=$work/batch-$1.console letters=bcdefghijklmnop
+    for name; do
+        status=0
+        atom=512 build_state "$work/base.img" "$work/writes" "$name" "$work/state-$name.img"
+        e2fsck -fy "$work/state-$name.img" >/dev/null 2>&1 || status=$?
+        [ $status -lt 4 ] || { echo "$name FAIL: ext4 $name: e2fsck could not repair it"; continue; }
+        images+=("$work/state-$name.img")
+    done
+    [ ${#images[@]} -gt 0 ] || return 0
+    boot_guest check "$console" "${images[@]}"
+    for ((disk = 0; disk < ${#images[@]}; disk++)); do
+        name=${images[disk]#"$work/state-"} name=${name%.img}
+        # This disk's part of the console, from its heading to the next one.
+        awk -v heading="guest: disk /dev/ubd${letters:disk:1}" '
+            /^guest: disk / { inside = ($0 == heading) } inside' "$console" >"$console.$name"
+        if grep -q "unit: after" "$console.$name"; then
+            echo "$name $(judge_state "ext4 $name" "$console.$name")"
+        else
+            echo "$name FAIL: ext4 $name: the check did not get through: $(tail -n 3 "$console")"
+        fi
+    done
+    rm -f "${images[@]}"
 }
 
 powercut_records "$work"
@@ -120,9 +137,11 @@ cc -O2 -o "$work/uml_launch" "$here/uml_launch.c" && make_root_image >/dev/null 
     make_storage_image >/dev/null || { echo "FAIL: cannot make the images"; exit 1; }
 cp "$work/base.img" "$work/recorded.img"
 truncate -s 64M "$work/log.img"
-boot_guest record "$work/recorded.img" "$work/record.console" "$work/log.img" ||
+boot_guest record "$work/record.console" "$work/recorded.img" "$work/log.img" ||
     { echo "FAIL: the recording boot failed: $(tail -n 5 "$work/record.console")"; exit 1; }
 states_from_log "$work/log.img" "$work/writes" >"$work/states" ||
     { echo "FAIL: cannot read the log of writes"; exit 1; }
-check_states <"$work/states" | sum_up_states powercut-uml ext4 "$(wc -l <"$work/writes")" &&
+# Fifteen disks a boot, the most UML gives a guest beside its root.
+atom=512 state_digests "$work/base.img" "$work/writes" <"$work/states" | check_states 15 |
+    sum_up_states powercut-uml ext4 "$(wc -l <"$work/writes")" &&
     echo "powercut-uml: every state passed"

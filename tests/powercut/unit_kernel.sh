@@ -1,5 +1,5 @@
 #!/bin/bash
-# Builds the emulated unit's kernel, once: Debian's linux-source-6.1 with versatile_defconfig and
+# Builds the emulated unit's kernel, once: Debian's linux-source-6.1 from tinyconfig plus
 # unit_kernel.config, by the ARM cross compiler. It is kept outside the work tree, in
 # $UNITCFG_CACHE (default ~/.cache/unitcfg, or /var/cache/unitcfg without a home), under a hash
 # of the configuration, the source package's version and the compiler's, so that a machine that
@@ -29,7 +29,7 @@ trap 'rm -rf "$work"' EXIT
 tar -xf "$source_tarball" -C "$work"
 source=$(echo "$work"/linux-source-6.1)
 make_kernel() { make -C "$source" O="$work/build" ARCH=arm CROSS_COMPILE="$cross" "$@"; }
-make_kernel -s versatile_defconfig >&2
+make_kernel -s tinyconfig >&2
 "$source/scripts/kconfig/merge_config.sh" -m -O "$work/build" "$work/build/.config" \
     "$here/unit_kernel.config" >/dev/null
 make_kernel -s olddefconfig >&2

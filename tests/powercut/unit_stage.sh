@@ -78,14 +78,20 @@ boot_unit() {
     grep -q "unit: done" "$console"
 }
 
-# Checks state $1 of the layout being replayed: builds its flash, boots it, judges it.
-check_state() {
-    local image=$dir/state-$1.img
-    build_state "$dir/base.img" "$dir/writes" "$1" "$image"
-    boot_unit "$layout" check "$image" "$image.console" ||
-        { echo "FAIL: $layout $1: the check did not boot through: $(tail -n 3 "$image.console")"; return 1; }
-    judge_state "$layout $1" "$image.console"
-    rm -f "$image"
+# Checks states NAME... of the layout being replayed, one boot each: builds its flash, boots it,
+# judges it. Prints "NAME VERDICT" for each.
+check_batch() {
+    local name image
+    for name; do
+        image=$dir/state-$name.img
+        build_state "$dir/base.img" "$dir/writes" "$name" "$image"
+        if boot_unit "$layout" check "$image" "$image.console"; then
+            echo "$name $(judge_state "$layout $name" "$image.console")"
+        else
+            echo "$name FAIL: $layout $name: the check did not boot through: $(tail -n 3 "$image.console")"
+        fi
+        rm -f "$image"
+    done
 }
 
 # Records the writes of a run in layout $1, then checks every state they give.
@@ -105,7 +111,8 @@ replay_layout() {
     for ((state = 0; state <= writes; state++)); do
         [ $state -gt 0 ] && echo "$state-half"
         echo "$state"
-    done | check_states | sum_up_states powercut-unit "$layout" "$writes"
+    done | state_digests "$dir/base.img" "$dir/writes" | check_states 1 |
+        sum_up_states powercut-unit "$layout" "$writes"
 }
 
 powercut_records "$work"
