@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "storage/directory_lock.h"
 #include "unit_config/unit_config.h"
 
 namespace {
@@ -63,10 +64,11 @@ int main(int argc, char **argv) {
     }
     if (argc == 2 && strcmp(argv[1], "--check") == 0)
         return check_unit_config(stdout);
-    // A second run started meanwhile (a boot script and a technician) waits for this one.
-    int lock = take_run_lock();
+    // A second run started meanwhile (a boot script and a technician) waits for this one: it
+    // holds the installed file's directory until it exits.
+    int lock = lock_containing_directory(default_unit_config_paths.installed_file);
     install_unit_config();
     repair_installed_config();
-    release_run_lock(lock);
+    release_directory_lock(lock);
     return 0;
 }

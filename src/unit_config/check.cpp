@@ -1,6 +1,4 @@
-#include <errno.h>
 #include <stdio.h>
-#include <sys/stat.h>
 
 #include "config_record.h"
 #include "copy_command.h"
@@ -13,15 +11,29 @@ void put(FILE *report, const char *text) {
     (void)fputs(text, report);
 }
 
-/// `value` in decimal, then `suffix` (at most 15 bytes), in one write.
-void put_number(FILE *report, long value, const char *suffix) {
+/// Divides `value` by 10 in place and returns the remainder, in 32-bit steps: a 64-bit
+/// division would bring the C runtime's long division into the unit's binary.
+unsigned divide_by_ten(uint64_t &value) {
+    uint64_t quotient = 0;
+    uint32_t remainder = 0;
+    for (int shift = 48; shift >= 0; shift -= 16) {
+        uint32_t part = remainder << 16 | static_cast<uint32_t>(value >> shift & 0xFFFF);
+        quotient |= static_cast<uint64_t>(part / 10) << shift;
+        remainder = part % 10;
+    }
+    value = quotient;
+    return remainder;
+}
+
+/// `value` in decimal, then `suffix` (at most 15 bytes), in one write. 64 bits on every build:
+/// a tag of 0xFFFFFFFF or a size past 2 GiB prints the same on the unit as on a host.
+void put_number(FILE *report, int64_t value, const char *suffix) {
     char text[40];
     size_t at = 24;
-    unsigned long magnitude =
-        value < 0 ? 0UL - static_cast<unsigned long>(value) : static_cast<unsigned long>(value);
+    uint64_t magnitude =
+        value < 0 ? 0ULL - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     do {
-        text[--at] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
+        text[--at] = static_cast<char>('0' + divide_by_ten(magnitude));
     } while (magnitude != 0);
     if (value < 0)
         text[--at] = '-';
@@ -42,42 +54,41 @@ void put_checksum(FILE *report, uint16_t value, const char *suffix) {
 }
 
 /// One line "NAME: VALUE" and `suffix`, which ends it.
-void put_field(FILE *report, const char *name, long value, const char *suffix = "\n") {
+void put_field(FILE *report, const char *name, int64_t value, const char *suffix = "\n") {
     put(report, name);
     put(report, ": ");
     put_number(report, value, suffix);
 }
 
-/// "NAME: " and why `path` gave no whole record of `size` bytes: missing, short (its size),
-/// or unreadable.
-void put_why_unread(FILE *report, const char *name, const char *path, size_t size) {
-    struct stat info {};
+/// "NAME: " and why a file gave no whole record: missing, not a regular file, short (its
+/// size), or unreadable.
+void put_why_unread(FILE *report, const char *name, file_start read, int64_t size) {
     put(report, name);
-    if (stat(path, &info) != 0 && errno == ENOENT) {
+    switch (read) {
+    case file_start::missing:
         put(report, ": missing\n");
-    } else if (S_ISREG(info.st_mode) && info.st_size < static_cast<off_t>(size)) {
+        break;
+    case file_start::not_regular:
+        put(report, ": not a regular file\n");
+        break;
+    case file_start::short_file:
         put(report, ": short, ");
-        put_number(report, static_cast<long>(info.st_size), " bytes\n");
-    } else {
+        put_number(report, size, " bytes\n");
+        break;
+    default:
         put(report, ": unreadable\n");
+        break;
     }
 }
 
-/// Reads, read-only, the whole record at the start of `path` and the file's size.
-bool read_record(const char *path, unit_config_record &record, long &size) {
-    FILE *file = fopen(path, "rb");
-    if (file == nullptr)
-        return false;
-    struct stat info {};
-    bool whole =
-        fread(record.bytes, sizeof record.bytes, 1, file) == 1 && fstat(fileno(file), &info) == 0;
-    size = static_cast<long>(info.st_size);
-    (void)fclose(file);
-    return whole;
+/// Reads the record at the start of `path` and the file's size; never blocks (see
+/// `read_file_start`).
+file_start read_record(const char *path, unit_config_record &record, int64_t &size) {
+    return read_file_start(path, record.bytes, sizeof record.bytes, size);
 }
 
 void put_record(FILE *report, const unit_config_record &record) {
-    put_field(report, "tag", static_cast<long>(record_tag(record)));
+    put_field(report, "tag", record_tag(record));
     put_field(report, "adjusted_value", adjusted_value(record));
     put_field(report, "selector", selector(record));
     put_field(report, "option_byte", option_byte(record));
@@ -87,7 +98,7 @@ void put_record(FILE *report, const unit_config_record &record) {
                  compute_checksum(record) == stored_checksum(record) ? " (right)\n" : " (wrong)\n");
 }
 
-void put_change(FILE *report, const char *name, long before, long after) {
+void put_change(FILE *report, const char *name, int64_t before, int64_t after) {
     if (before == after)
         return;
     put(report, "repair: ");
@@ -115,61 +126,68 @@ bool put_repair(FILE *report, const unit_config_record &record) {
     return true;
 }
 
-/// The identity and staged lines. Returns whether a run would install: a known unit whose
-/// staged file, whose path is left in `staged`, is there.
-bool put_install(FILE *report, const unit_config_paths &paths,
-                 char (&staged)[copy_command_capacity]) {
+/// The identity, known and staged lines. Returns whether a run would install: a known unit
+/// whose staged file is a regular file. Its record, when whole, is left in `staged_record`
+/// and `staged_whole` set. A staged FIFO, directory or device is not opened: a run's copy of
+/// it blocks or fails, and installs nothing.
+bool put_install(FILE *report, const unit_config_paths &paths, unit_config_record &staged_record,
+                 bool &staged_whole) {
     uint16_t unit = 0;
-    if (!read_unit_number(paths.identity_file, unit)) {
-        put_why_unread(report, "identity", paths.identity_file, unit_identity_record_size);
+    int64_t size = 0;
+    file_start identity = read_unit_number(paths.identity_file, unit, size);
+    if (identity != file_start::whole) {
+        put_why_unread(report, "identity", identity, size);
+        put(report, "known: no\n");
         return false;
     }
     put_field(report, "identity", unit);
     bool known = is_known_unit(unit);
     put(report, known ? "known: yes\n" : "known: no\n");
     const char *const words[] = {paths.staged_directory};
-    struct stat info {};
+    char staged[copy_command_capacity];
     if (!known || !fill_template(staged, "%s/%d.CFG", unit, words))
         return false;
-    if (stat(staged, &info) != 0) {
-        put(report, "staged: missing\n");
+    file_start read = read_record(staged, staged_record, size);
+    staged_whole = read == file_start::whole;
+    if (read != file_start::whole && read != file_start::short_file) {
+        put_why_unread(report, "staged", read, size);
         return false;
     }
-    put_field(report, "staged", static_cast<long>(info.st_size), " bytes\n");
+    put_field(report, "staged", size, " bytes\n");
     return true;
 }
 
 } // namespace
 
 int check_unit_config(FILE *report, const unit_config_paths &paths) {
-    char staged[copy_command_capacity];
-    bool installs = put_install(report, paths, staged);
+    unit_config_record staged_record{};
+    bool staged_whole = false;
+    bool installs = put_install(report, paths, staged_record, staged_whole);
 
     unit_config_record installed{};
-    long size = 0;
-    bool readable = read_record(paths.installed_file, installed, size);
+    int64_t size = 0;
+    file_start read = read_record(paths.installed_file, installed, size);
+    bool readable = read == file_start::whole;
     if (readable) {
         put_field(report, "installed", size, " bytes\n");
         put_record(report, installed);
     } else {
-        put_why_unread(report, "installed", paths.installed_file, unit_config_record_size);
+        put_why_unread(report, "installed", read, size);
     }
 
     put(report, installs ? "install: yes\n" : "install: no\n");
     // The repair works on what the install leaves: the staged record when one is installed.
-    unit_config_record staged_record{};
     const unit_config_record *to_repair = readable ? &installed : nullptr;
-    if (installs) {
-        long staged_size = 0;
-        to_repair = read_record(staged, staged_record, staged_size) ? &staged_record : nullptr;
-    }
+    if (installs)
+        to_repair = staged_whole ? &staged_record : nullptr;
     bool repairs = false;
     if (to_repair != nullptr)
         repairs = put_repair(report, *to_repair);
     else
         put(report, "repair: none\n");
     (void)fflush(report);
-    if (!readable)
-        return 2;
-    return installs || repairs ? 1 : 0;
+    // What a run would change comes first; a file that holds no record only when nothing would.
+    if (installs || repairs)
+        return 1;
+    return readable ? 0 : 2;
 }

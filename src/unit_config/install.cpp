@@ -1,11 +1,13 @@
+#include "../storage/replacement.h"
 #include "copy_command.h"
-#include "replacement.h"
 #include "unit_config.h"
 #include "unit_identity.h"
 
 void install_unit_config(const unit_config_paths &paths) {
     uint16_t unit_number = 0;
-    if (!read_unit_number(paths.identity_file, unit_number) || !is_known_unit(unit_number))
+    int64_t identity_size = 0;
+    if (read_unit_number(paths.identity_file, unit_number, identity_size) != file_start::whole ||
+        !is_known_unit(unit_number))
         return;
 
     // Decided once, before the copy: `cp` writes a temporary file that replaces the installed

@@ -2,8 +2,8 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include "../storage/replacement.h"
 #include "config_record.h"
-#include "replacement.h"
 #include "unit_config.h"
 
 namespace {

@@ -43,24 +43,16 @@ void install_unit_config(const unit_config_paths &paths = default_unit_config_pa
 /// another tag, no write access) is silent and leaves the file as it was.
 void repair_installed_config(const unit_config_paths &paths = default_unit_config_paths);
 
-/// Waits until no other run holds the installed file's directory, then holds it: an exclusive
-/// `flock` on the directory, which leaves nothing on storage. Two runs started at once thus
-/// do their whole jobs one after the other. Returns the lock (a descriptor, closed at exec) to
-/// hand to `release_run_lock`, or -1 when the directory cannot be opened or locked (it is
-/// missing, or its file system refuses locks); the run then goes on without waiting.
-int take_run_lock(const unit_config_paths &paths = default_unit_config_paths);
-
-/// Ends the hold of `take_run_lock`; does nothing for -1.
-void release_run_lock(int lock);
-
 /// What a run would find and do, reported on `report` one item a line, "name: value", while
-/// nothing is written and no process started; files are only opened for reading. Lines, in
-/// order: "identity" (the unit number, or why there is none: missing, short, unreadable),
-/// "known" (yes or no), for a known unit "staged" (its size, or missing), "installed" (its size,
-/// or why it holds no record), for a record its fields "tag", "adjusted_value", "selector",
-/// "option_byte", "adjust_stamp" and "checksum" (with "(right)" or "(wrong)"), then "install"
-/// (yes or no) and one "repair" line a field the repair would change ("old -> new"), of the
-/// staged record when a run would install it, else of the installed one; or "repair: none".
-/// Returns 0 when a run would change nothing in the installed file, 1 when it would install or
-/// repair, 2 when the installed file cannot be read as a record.
+/// nothing is written and no process started; files are only opened for reading, and only
+/// regular files, so that nothing blocks. Lines, in order: "identity" (the unit number, or why
+/// there is none: missing, not a regular file, short, unreadable), "known" (yes or no; no
+/// without an identity), for a known unit "staged" (its size, or why it is none: missing, not a
+/// regular file, unreadable), "installed" (its size, or why it holds no record), for a record
+/// its fields "tag", "adjusted_value", "selector", "option_byte", "adjust_stamp" and
+/// "checksum" (with "(right)" or "(wrong)"), then "install" (yes when a known unit's staged
+/// path is a regular file) and one "repair" line a field the repair would change
+/// ("old -> new"), of the staged record when a run would install it, else of the installed one;
+/// or "repair: none". Returns 1 when a run would install or repair; else 2 when the installed
+/// file cannot be read as a record, 0 when a run would change nothing.
 int check_unit_config(FILE *report, const unit_config_paths &paths = default_unit_config_paths);

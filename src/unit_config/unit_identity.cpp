@@ -1,7 +1,6 @@
 #include "unit_identity.h"
 
-#include <stdio.h>
-
+#include "../storage/regular_file.h"
 #include "le_bytes.h"
 
 namespace {
@@ -14,17 +13,12 @@ static_assert(sizeof known_units / sizeof known_units[0] == 25, "25 known units"
 
 } // namespace
 
-bool read_unit_number(const char *identity_file, uint16_t &unit_number) {
-    FILE *file = fopen(identity_file, "rb");
-    if (file == nullptr)
-        return false;
+file_start read_unit_number(const char *identity_file, uint16_t &unit_number, int64_t &file_size) {
     uint8_t record[unit_identity_record_size];
-    size_t records_read = fread(record, sizeof record, 1, file);
-    (void)fclose(file);
-    if (records_read != 1)
-        return false;
-    unit_number = load_le16(record, unit_number_offset);
-    return true;
+    file_start read = read_file_start(identity_file, record, sizeof record, file_size);
+    if (read == file_start::whole)
+        unit_number = load_le16(record, unit_number_offset);
+    return read;
 }
 
 bool is_known_unit(uint16_t unit_number) {

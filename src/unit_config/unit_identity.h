@@ -4,14 +4,18 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "../storage/regular_file.h"
+
 /// The identity record: 64 bytes, of which only the little-endian unit number at offset 0 is
 /// examined.
 inline constexpr size_t unit_identity_record_size = 64;
 inline constexpr size_t unit_number_offset = 0;
 
-/// Reads the unit number from the identity record in `identity_file`. Returns false when the
-/// file cannot be opened or holds fewer than 64 bytes; bytes beyond the 64th are not read.
-bool read_unit_number(const char *identity_file, uint16_t &unit_number);
+/// Reads the unit number from the identity record in `identity_file`: `file_start::whole` when
+/// it did. Anything but a regular file (a FIFO there would block the run), a file that cannot be
+/// read, or one of fewer than 64 bytes gives no number; bytes beyond the 64th are not read. The
+/// file's size is left in `file_size` (see `read_file_start`).
+file_start read_unit_number(const char *identity_file, uint16_t &unit_number, int64_t &file_size);
 
 /// True when `unit_number` is one of the 25 units with a staged configuration.
 bool is_known_unit(uint16_t unit_number);

@@ -2,14 +2,17 @@
 // leaves the old file or the new one, whole.
 #pragma once
 
-#include "copy_command.h"
+#include <stddef.h>
 
 /// The temporary file that a new installed file is written to before it is renamed over it:
 /// the installed file's path with this suffix, in the same directory, so that the rename is
 /// atomic.
 inline constexpr char temporary_file_suffix[] = ".new";
 
-using directory_path = char[max_copy_path_length + 1];
+/// The longest path of an installed file, or of its directory, that is replaced.
+inline constexpr size_t max_replaced_path_length = 255;
+
+using directory_path = char[max_replaced_path_length + 1];
 
 /// The directory that holds `path`: what comes before its last '/', "/" for a file in the
 /// root, "." for a bare name. Returns false when the name does not fit `directory`.
@@ -22,7 +25,7 @@ struct file_replacement {
     /// file. False: the installed file itself is overwritten, as on a unit where it cannot be
     /// replaced (a symbolic link, a hard-linked file, a mount point, a read-only directory).
     bool by_rename;
-    char temporary_file[max_copy_path_length + 1];
+    char temporary_file[max_replaced_path_length + sizeof temporary_file_suffix];
 };
 
 /// Decides how `installed_file` is replaced. First a temporary name left as a second link to

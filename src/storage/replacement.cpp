@@ -2,9 +2,11 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "../history/fill_template.h"
@@ -32,9 +34,29 @@ bool make_temporary_path(const char *installed_file, file_replacement &replaceme
     return fill_template(replacement.temporary_file, "%s%s", 0, names);
 }
 
+/// Whether this process may give a file any owner: CAP_CHOWN in its effective set, as capget
+/// (Linux 2.2) reports it; where capget cannot tell, whether it runs as root. Root without
+/// CAP_CHOWN (a hardened service, a container) may not.
+bool may_change_owner() {
+    // The kernel's header (version, pid 0: this process) and two sets of three masks
+    // (effective, permitted, inheritable), of which the first effective one holds CAP_CHOWN.
+    constexpr uint32_t version_3 = 0x20080522; // two sets of 32 bits, Linux 2.6.26
+    constexpr uint32_t version_1 = 0x19980330; // one set, before Linux 2.6.25
+    constexpr uint32_t cap_chown = 1U << 0;
+    uint32_t header[2] = {version_3, 0};
+    uint32_t sets[6] = {};
+    if (syscall(SYS_capget, header, sets) != 0) {
+        header[0] = version_1;
+        header[1] = 0;
+        if (syscall(SYS_capget, header, sets) != 0)
+            return geteuid() == 0;
+    }
+    return (sets[0] & cap_chown) != 0;
+}
+
 /// A new file made by this process can be given the installed file's owner.
 bool owner_can_be_kept(const struct stat &installed) {
-    return geteuid() == 0 || (installed.st_uid == geteuid() && installed.st_gid == getegid());
+    return (installed.st_uid == geteuid() && installed.st_gid == getegid()) || may_change_owner();
 }
 
 /// Whether the installed file can be replaced by a new one renamed over it: its directory
@@ -95,7 +117,7 @@ bool containing_directory(const char *path, directory_path &directory) {
         return true;
     }
     size_t length = last_slash == path ? 1 : static_cast<size_t>(last_slash - path);
-    if (length > max_copy_path_length)
+    if (length > max_replaced_path_length)
         return false;
     memcpy(directory, path, length);
     directory[length] = '\0';

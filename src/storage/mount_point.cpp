@@ -2,10 +2,14 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include "../history/fill_template.h"
 
 namespace {
 
@@ -94,6 +98,40 @@ bool field_is(FILE *text, const char *path) {
     return next_field_byte(text) == -1;
 }
 
+/// The path by which mountinfo names `path`: its directory as the kernel names it once every
+/// symbolic link is resolved (what /proc/self/fd shows for the open directory), then its last
+/// component as it stands (the path itself is no link here). Returns false when the directory
+/// cannot be opened or the result does not fit.
+bool resolve_directory(const char *path, char (&resolved)[PATH_MAX]) {
+    const char *last_slash = strrchr(path, '/');
+    size_t directory_length = last_slash == path ? 1 : static_cast<size_t>(last_slash - path);
+    if (directory_length >= sizeof resolved)
+        return false;
+    memcpy(resolved, path, directory_length);
+    resolved[directory_length] = '\0';
+    int directory = open(resolved, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    char link[sizeof "/proc/self/fd/" + max_decimal_digits];
+    if (directory < 0 || directory > UINT16_MAX ||
+        !fill_template(link, sizeof link, "/proc/self/fd/%d", static_cast<uint16_t>(directory),
+                       nullptr, 0)) {
+        if (directory >= 0)
+            (void)close(directory);
+        return false;
+    }
+    ssize_t length = readlink(link, resolved, sizeof resolved - 1);
+    (void)close(directory);
+    if (length <= 0)
+        return false;
+    size_t at = static_cast<size_t>(length);
+    size_t name_length = strlen(last_slash + 1);
+    if (at > 1)
+        resolved[at++] = '/';
+    if (at + name_length >= sizeof resolved)
+        return false;
+    memcpy(resolved + at, last_slash + 1, name_length + 1);
+    return true;
+}
+
 } // namespace
 
 bool mountinfo_lists(FILE *mountinfo, const char *path) {
@@ -110,10 +148,15 @@ mount_point_answer is_mount_point(const char *path) {
     mount_point_answer answer = ask_statx(path);
     if (answer != mount_point_answer::unknown || path[0] != '/')
         return answer;
+    // mountinfo lists a mount under its real path, not one through a symbolic link.
+    char resolved[PATH_MAX];
+    if (!resolve_directory(path, resolved))
+        return mount_point_answer::unknown;
     FILE *mountinfo = fopen("/proc/self/mountinfo", "r");
     if (mountinfo == nullptr)
         return mount_point_answer::unknown;
-    answer = mountinfo_lists(mountinfo, path) ? mount_point_answer::yes : mount_point_answer::no;
+    answer =
+        mountinfo_lists(mountinfo, resolved) ? mount_point_answer::yes : mount_point_answer::no;
     (void)fclose(mountinfo);
     return answer;
 }

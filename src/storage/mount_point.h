@@ -9,8 +9,9 @@ enum class mount_point_answer { no, yes, unknown };
 
 /// Whether `path` itself (not what a symbolic link names) is the root of a mount. Asks the
 /// kernel with statx's mount-root attribute (Linux 5.8); where that is not to be had, looks the
-/// path up in /proc/self/mountinfo, which must then name it exactly as `path` is written.
-/// `unknown` when neither can tell (no /proc, or a relative path).
+/// path up in /proc/self/mountinfo, its directory resolved first, since mountinfo names a mount
+/// by its real path and the directory may be reached through a symbolic link. `unknown` when
+/// neither can tell (no /proc, a relative path, a directory that cannot be resolved).
 mount_point_answer is_mount_point(const char *path);
 
 /// Whether the mountinfo text read from `mountinfo` (the format of /proc/self/mountinfo) has a

@@ -1,14 +1,15 @@
+#include "directory_lock.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include "replacement.h"
-#include "unit_config.h"
 
-int take_run_lock(const unit_config_paths &paths) {
+int lock_containing_directory(const char *path) {
     directory_path directory;
-    if (!containing_directory(paths.installed_file, directory))
+    if (!containing_directory(path, directory))
         return -1;
     int lock = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (lock < 0)
@@ -23,7 +24,7 @@ int take_run_lock(const unit_config_paths &paths) {
     return lock;
 }
 
-void release_run_lock(int lock) {
+void release_directory_lock(int lock) {
     if (lock >= 0)
         (void)close(lock);
 }

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <string>
 
+#include "storage/mount_point.h"
 #include "support/test_files.h"
-#include "unit_config/mount_point.h"
 
 namespace {
 
