@@ -59,6 +59,19 @@ if(UNITCFG_STATIC)
           RENAME ${CPACK_PACKAGE_NAME})
 endif()
 
+# The boot job: the init script (a conffile) for SysV and BusyBox-style inits and the systemd
+# unit, enabled by the maintainer scripts. Images that bring their own leave them out.
+option(UNITCFG_BOOT_FILES "Install the init script and the systemd unit" ON)
+if(UNITCFG_BOOT_FILES)
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/boot/unitcfg.init DESTINATION /etc/init.d
+          RENAME unitcfg)
+  install(FILES ${PROJECT_SOURCE_DIR}/boot/unitcfg.service DESTINATION /lib/systemd/system)
+  file(WRITE ${PROJECT_BINARY_DIR}/conffiles "/etc/init.d/unitcfg\n")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/conffiles
+      ${PROJECT_SOURCE_DIR}/boot/postinst ${PROJECT_SOURCE_DIR}/boot/postrm)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+endif()
+
 # Read by cpack as it makes the package. Without SOURCE_DATE_EPOCH, the package's times are the
 # last commit's, so that two builds of one commit give the same package bit for bit.
 file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake CONTENT "\

@@ -89,13 +89,15 @@ check_system_calls() {
 }
 
 # What an install under prefix /usr in $1 of package $2 holds: the stripped program, its
-# manual page and the changelog compressed with gzip -9n, and for a static build the lintian
+# manual page and the changelog compressed with gzip -9n, the init script and the systemd unit
+# (which systemd-analyze verifies against that tree), and for a static build the lintian
 # override that says so.
 check_installed_files() {
     local root=$1 name=$2 program=$1/usr/sbin/unitcfg expect_files files document
     [ -x "$program" ] || fail "no executable usr/sbin/unitcfg"
     readelf -S "$program" 2>/dev/null | grep -q '\.symtab' && fail "usr/sbin/unitcfg not stripped"
-    expect_files="usr/sbin/unitcfg usr/share/doc/$name/changelog.gz "
+    expect_files="etc/init.d/unitcfg lib/systemd/system/unitcfg.service usr/sbin/unitcfg "
+    expect_files+="usr/share/doc/$name/changelog.gz "
     readelf -d "$program" | grep -q NEEDED ||
         expect_files+="usr/share/lintian/overrides/$name "
     expect_files+="usr/share/man/man8/unitcfg.8.gz "
@@ -106,6 +108,9 @@ check_installed_files() {
         [ "$(od -A n -t x1 -j 3 -N 5 "$root/$document" 2>/dev/null)" == " 00 00 00 00 00" ] ||
             fail "$document is not compressed with gzip -n"
     done
+    [ -x "$root/etc/init.d/unitcfg" ] || fail "the init script is not executable"
+    MANPATH=$root/usr/share/man systemd-analyze verify --root="$root" \
+        "$root/lib/systemd/system/unitcfg.service" || fail "systemd-analyze verify"
 }
 
 check_install() {
@@ -135,6 +140,8 @@ check_package() {
     root=$(mktemp -d)
     dpkg-deb -x "$deb" "$root"
     check_installed_files "$root" "$name"
+    [ "$(dpkg-deb -I "$deb" conffiles)" == /etc/init.d/unitcfg ] ||
+        fail "the init script is not the one conffile"
     # The binary's own floor: the highest GLIBC_ version among the symbols it imports.
     floor=$(readelf --dyn-syms -W "$root/usr/sbin/unitcfg" | awk '$7 == "UND" { print $8 }' |
         sed -n 's/.*@GLIBC_\([0-9.]*\).*/\1/p' | sort -V | tail -n 1)

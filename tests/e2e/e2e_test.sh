@@ -478,10 +478,11 @@ case_no_history_directory() {
 # Every chunk of a copy output larger than a pipe holds (64 KiB) is logged, in order, before the
 # outcome entry, so the copy blocks while entries are written. Each 254-byte line is two chunks:
 # 127 bytes cut short, which leaves no empty line, then 127 ending in its newline, which does.
+# UNITCFG_MANY_LINES asks for fewer lines where each chunk costs two emulated processes.
 case_many_output_lines() {
     identity_record 6170 >/tmp/UNIT.CFG
     typical_staged_record >/tmp/Quarvane/6170.CFG
-    local lines=260 pattern
+    local lines=${UNITCFG_MANY_LINES:-260} pattern
     pattern="line %05g $(printf '%242s' '' | tr ' ' x)"
     fake_cp "seq -f '$pattern' $lines"
     PATH=/tmp/fakebin:$PATH run_unitcfg
@@ -493,6 +494,46 @@ case_many_output_lines() {
     *) fail "the outcome entry is not last" ;;
     esac
     expect_typical_repaired_record
+}
+
+# The boot job's init script, as an rcS runs it: start does the whole job, stop changes
+# nothing, check and status report and exit with the report's status, restart runs it again,
+# an unknown action exits 2. The program is put at /usr/sbin/unitcfg, where the script finds it
+# (started by the launcher, when there is one), on an overlay that ends with the sandbox.
+case_init_script() {
+    identity_record 6170 >/tmp/UNIT.CFG
+    typical_staged_record >/tmp/Quarvane/6170.CFG
+    local layers status state
+    layers=$(mktemp -d -p . sbin.XXXXXX) && mount -t tmpfs sandbox-sbin "$layers" &&
+        mkdir "$layers/upper" "$layers/work" && cp unitcfg "$layers/upper/unitcfg" &&
+        mount -t overlay sandbox-sbin -o \
+            "lowerdir=/usr/sbin,upperdir=$layers/upper,workdir=$layers/work" /usr/sbin ||
+        { fail "cannot put the program at /usr/sbin/unitcfg"; return; }
+    if [ ${#launcher[@]} -gt 0 ]; then
+        mv /usr/sbin/unitcfg /usr/sbin/unitcfg.program
+        printf '#!/bin/sh\nexec %s /usr/sbin/unitcfg.program "$@"\n' "${launcher[*]}" \
+            >/usr/sbin/unitcfg && chmod +x /usr/sbin/unitcfg
+    fi
+    state=$(unit_files_state)
+    ./unitcfg.init stop >stdout.txt 2>&1
+    expect_eq "stop: status, output, files" "$? $(cat stdout.txt) $(unit_files_state)" "0  $state"
+    ./unitcfg.init check >stdout.txt
+    expect_eq "check before start: status" "$?" 1
+    grep -q -x 'install: yes' stdout.txt || fail "check before start: $(cat stdout.txt)"
+    ./unitcfg.init start >stdout.txt 2>&1
+    expect_eq "start: status, output" "$? $(cat stdout.txt)" "0 "
+    expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
+    expect_typical_repaired_record
+    mv /tmp/Quarvane/6170.CFG staged.bin
+    ./unitcfg.init status >stdout.txt
+    expect_eq "status after start, nothing staged" "$? $(grep -c -x 'repair: none' stdout.txt)" "0 1"
+    mv staged.bin /tmp/Quarvane/6170.CFG
+    ./unitcfg.init restart >/dev/null 2>&1
+    expect_eq "success entries after restart" "$(grep -c 'updated successfully' "$history")" 2
+    ./unitcfg.init reload >stdout.txt 2>&1
+    status=$?
+    expect_eq "unknown action: status" "$status" 2
+    grep -q '^usage: ' stdout.txt || fail "unknown action: $(cat stdout.txt)"
 }
 
 if [ "${1:-}" == "--inside" ]; then
@@ -514,7 +555,7 @@ if ! sandbox_available; then
     echo "SKIP: this process may not make a private mount namespace (needs root or user namespaces)"
     exit 77
 fi
-sandbox_workdir "$binary" "$0" "$here/records.sh"
+sandbox_workdir "$binary" "$0" "$here/records.sh" "$here/../../boot/unitcfg.init"
 mkdir "$sandbox_work/system_calls"
 sandbox_run "$sandbox_work" bash "./$(basename "$0")" --inside "$case_name" "$@"
 status=$?

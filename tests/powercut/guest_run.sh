@@ -19,12 +19,17 @@ report() {
         echo "unit: $1 success entry"
 }
 
-# Stages unit 6170 in the tmpfs /tmp and runs unitcfg as at boot.
-run_as_at_boot() {
-    [ "$unitcfg_mode" = check ] && report before
+# Stages unit 6170 in the tmpfs /tmp, as the unit's boot does before the job runs.
+stage_unit() {
     mkdir /tmp/Quarvane
     cp /stage/UNIT.CFG /tmp/UNIT.CFG && cp /stage/6170.CFG /tmp/Quarvane/6170.CFG ||
         halt "FAIL: cannot stage unit 6170"
+}
+
+# Stages unit 6170 and runs unitcfg as at boot.
+run_as_at_boot() {
+    [ "$unitcfg_mode" = check ] && report before
+    stage_unit
     unitcfg
     [ "$unitcfg_mode" = check ] && report after
 }

@@ -10,7 +10,10 @@
 #   settle  let the file system finish what its first mount starts (UBI erases and formats the
 #           blocks the image left empty), then unmount and power off;
 #   record  run unitcfg as at boot (guest_run.sh), unmount and power off;
-#   check   the same, saying what the storage holds before and after (guest_run.sh).
+#   check   the same, saying what the storage holds before and after (guest_run.sh);
+#   boot    as the rcS of BusyBox init (/etc/init.d/rcS, run by its inittab): stage unit 6170,
+#           run every /etc/init.d/S??* script with start, as a unit's rcS does, and say what
+#           the storage holds after.
 PATH=/usr/sbin:/usr/bin:/sbin:/bin
 halt() {
     echo "unit: $*"
@@ -33,11 +36,18 @@ else
     mount --bind /flash/share /usr/share/Quarvane
 fi || halt "FAIL: cannot mount /usr/share/Quarvane"
 mount --bind /flash/home /home/Quarvane || halt "FAIL: cannot bind the flash directories"
-if [ "$unitcfg_mode" = settle ]; then
-    sleep 5
-else
-    . /guest_run.sh
-    run_as_at_boot
-fi
+. /guest_run.sh
+case $unitcfg_mode in
+settle) sleep 5 ;;
+boot)
+    stage_unit
+    for script in /etc/init.d/S??*; do
+        "$script" start
+    done
+    report after
+    ;;
+record | check) run_as_at_boot ;;
+*) halt "FAIL: no mode: unitcfg_mode='$unitcfg_mode'" ;;
+esac
 umount /home/Quarvane /usr/share/Quarvane /flash
 halt "done"

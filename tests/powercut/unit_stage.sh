@@ -8,15 +8,17 @@
 # each program and erase through to the image file: strace of its pwrite64); then every state a
 # power cut can leave, each prefix of the writes and each with its last write half done, is
 # booted, judged on what the unit's own kernel mounts, and must recover on the next run
-# (powercut.sh).
-# usage: unit_stage.sh KERNEL_DIR BUSYBOX UNITCFG [LAYOUT...]   (default: all three)
-# Exits 0 when every state of every layout passed, 1 otherwise.
+# (powercut.sh). First, the unit boots as a unit does with the files of the musl package
+# PACKAGE in place: BusyBox init runs its rcS, which runs the package's init script with start,
+# and the typical run must be found after the boot.
+# usage: unit_stage.sh KERNEL_DIR BUSYBOX UNITCFG PACKAGE [LAYOUT...]   (default: all three)
+# Exits 0 when the boot and every state of every layout passed, 1 otherwise.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e/records.sh"
 source "$here/powercut.sh"
-kernel=$1 busybox=$2 unitcfg=$3
-shift 3
+kernel=$1 busybox=$2 unitcfg=$3 package=$4
+shift 4
 [ $# -gt 0 ] || set -- jffs2 overlay ubifs
 work=$(mktemp -d)
 records=$work
@@ -39,6 +41,31 @@ make_initramfs() {
     (cd "$root" && find . | cpio -o -H newc --quiet | gzip -n) >"$work/initramfs.gz"
 }
 
+# Boots the unit with the package's files in place of the program (JFFS2 layout): the kernel
+# starts BusyBox init, whose inittab runs rcS (unit_init.sh in boot mode), which runs
+# /etc/init.d/S50unitcfg, the package's init script, with start. Fails unless the boot left the
+# staged record installed and repaired, the success entry, one link and nothing beside it.
+boot_through_init() {
+    local root=$work/boot-root dir=$work/boot console after
+    cp -a "$work/initramfs" "$root" && rm "$root/usr/sbin/unitcfg" &&
+        dpkg-deb -x "$package" "$root" && ln -s unitcfg "$root/etc/init.d/S50unitcfg" &&
+        mv "$root/init" "$root/etc/init.d/rcS" &&
+        printf '::sysinit:/etc/init.d/rcS\n' >"$root/etc/inittab" &&
+        (cd "$root" && find . | cpio -o -H newc --quiet | gzip -n) >"$work/boot-initramfs.gz" ||
+        { echo "FAIL: boot: cannot make the unit's root from $package"; return 1; }
+    mkdir -p "$dir" && make_flash_image boot >/dev/null 2>&1 ||
+        { echo "FAIL: boot: no flash image"; return 1; }
+    console=$dir/console
+    initramfs=$work/boot-initramfs.gz init=/sbin/init boot_unit jffs2 boot "$dir/flash.img" \
+        "$console" || { echo "FAIL: boot: $(tail -n 5 "$console")"; return 1; }
+    record_from_console after "$console" >"$console.after"
+    after=$(classify_installed "$console.after" "$records")
+    grep -q "after success entry" "$console" && grep -q "after links 1$" "$console" &&
+        ! grep -q "temporary file left" "$console" && [ "$after" == repaired ] ||
+        { echo "FAIL: boot: the package's init script left the $after record: $(cat "$console")"; return 1; }
+    echo "powercut-unit: boot through BusyBox init and the package's init script: installed and repaired"
+}
+
 # The flash of layout $1 as it is before the run, in $work/$1/flash.img: the old record
 # installed (in the overlay, below it), no history.
 make_flash_image() {
@@ -46,6 +73,7 @@ make_flash_image() {
     mkdir -p "$root/home"
     case $1 in
     overlay) mkdir -p "$root/upper/share" "$root/upper/work" ;;
+    boot) mkdir -p "$root/share" && cp "$work/old.bin" "$root/share/UNIT.CFG" ;;
     *) mkdir -p "$root/share" && cp "$work/old.bin" "$root/share/UNIT.CFG" ;;
     esac
     if [ "$1" != ubifs ]; then
@@ -64,15 +92,16 @@ make_flash_image() {
 }
 
 # Boots the unit of layout $1 in mode $2 on flash image $3, its console (without carriage
-# returns) in file $4; the command is run by $5... when given (strace). Fails unless the unit
-# said it was done.
+# returns) in file $4; the command is run by $5... when given (strace). $initramfs and $init,
+# when set, name another initramfs and the program the kernel starts in it. Fails unless the
+# unit said it was done.
 boot_unit() {
     local layout=$1 mode=$2 image=$3 console=$4 parts=
     shift 4
     [ "$layout" == ubifs ] && parts="mtdparts=34000000.flash:32M(card),-(rest) ubi.mtd=card"
     "$@" timeout 120 qemu-system-arm -M versatilepb -cpu arm926 -m 64 -kernel "$kernel/zImage" \
-        -dtb "$kernel/versatile-pb.dtb" -initrd "$work/initramfs.gz" \
-        -append "console=ttyAMA0 quiet unitcfg_mode=$mode unitcfg_layout=$layout $parts" \
+        -dtb "$kernel/versatile-pb.dtb" -initrd "${initramfs:-$work/initramfs.gz}" -append \
+        "console=ttyAMA0 quiet rdinit=${init:-/init} unitcfg_mode=$mode unitcfg_layout=$layout $parts" \
         -drive if=pflash,file="$image",format=raw -display none -monitor none -serial stdio \
         -no-reboot </dev/null 2>&1 | tr -d '\r' >"$console"
     grep -q "unit: done" "$console"
@@ -118,8 +147,9 @@ replay_layout() {
 powercut_records "$work"
 make_initramfs || { echo "FAIL: cannot make the initramfs"; exit 1; }
 status=0
+boot_through_init || status=1
 for layout in "$@"; do
     replay_layout "$layout" || status=1
 done
-[ $status -eq 0 ] && echo "powercut-unit: every state passed"
+[ $status -eq 0 ] && echo "powercut-unit: the boot and every state passed"
 exit $status
