@@ -337,6 +337,10 @@ case_unknown_unit() {
     expect_eq "standard output" "$(cat stdout.txt)" ""
     expect_eq "installed file" "$(cat "$installed")" "installed before"
     [ -e "$history" ] && fail "history was written"
+    # A FIFO as the identity record is not opened, so the run does not wait on it.
+    rm /tmp/UNIT.CFG && mkfifo /tmp/UNIT.CFG
+    timeout 60 "${launcher[@]}" ./unitcfg >stdout.txt 2>&1
+    expect_eq "status and output with a FIFO as the identity" "$? $(cat stdout.txt)" "0 "
 }
 
 case_failed_copy() {
