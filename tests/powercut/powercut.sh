@@ -151,7 +151,7 @@ state_digests() {
 # already checked gets that one's verdict, unbooted. Prints one line per state: its name,
 # "booted" or "same", and its verdict line.
 check_states() {
-    local most=$1 name digest verdicts unique=() same=() batches size at
+    local most=$1 name digest verdict verdicts unique=() same=() batches size at
     declare -A seen=()
     while read -r name digest; do
         if [ -n "${seen[$digest]:-}" ]; then
@@ -175,7 +175,11 @@ check_states() {
     wait
     for name in "${same[@]}"; do
         set -- $name
-        echo "$1 same $(cat "$verdicts/$2" 2>/dev/null || echo "FAIL: $2 gave no verdict")"
+        verdict=$(cat "$verdicts/$2" 2>/dev/null || echo "FAIL: $2 gave no verdict")
+        case $verdict in
+        FAIL:*) verdict="FAIL: state $1, the image of ${verdict#FAIL: }" ;;
+        esac
+        echo "$1 same $verdict"
     done
     rm -rf "$verdicts"
 }
