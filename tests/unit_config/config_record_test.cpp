@@ -29,16 +29,13 @@ TEST(RepairChecksum, AllZeroRecordGetsTheDefaultAndChecksum90) {
               record_bytes(make_record(record_fields().option_byte(3).checksum(90))));
 }
 
-TEST(RepairCorrection, Selector1309) {
-    unit_config_record record = make_record(record_fields().selector(1309));
-    ASSERT_TRUE(repair_record(record));
-    EXPECT_EQ(record_bytes(record), record_bytes(make_record({89, -2026, 1309, 3, 21017, 0xAF48})));
-}
-
-TEST(RepairCorrection, Selector1310) {
-    unit_config_record record = make_record(record_fields().selector(1310));
-    ASSERT_TRUE(repair_record(record));
-    EXPECT_EQ(record_bytes(record), record_bytes(make_record({89, -2036, 1310, 3, 21017, 0xAF51})));
+TEST(RepairCorrection, BothSelectors) {
+    for (const record_fields &want : {record_fields{89, -2026, 1309, 3, 21017, 0xAF48},
+                                      record_fields{89, -2036, 1310, 3, 21017, 0xAF51}}) {
+        unit_config_record record = make_record(record_fields().selector(want.selector_));
+        ASSERT_TRUE(repair_record(record));
+        EXPECT_EQ(record_bytes(record), record_bytes(make_record(want)));
+    }
 }
 
 TEST(RepairCorrection, ThresholdIsASignedComparisonAtMinus1899) {

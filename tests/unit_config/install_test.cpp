@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/test_files.h"
 #include "unit_config/copy_command.h"
@@ -119,13 +121,19 @@ TEST_F(Install, UnitNumberIsLittleEndian) {
     expect_nothing_happened();
 }
 
-TEST_F(Install, IdentityNeedsAWholeRecord) {
+TEST_F(Install, IdentityNeedsAWholeRecordInARegularFile) {
     stage(6170);
-    write_file(identity, identity_of(6170, 63));
     install();
     expect_nothing_happened();
 
-    write_file(identity, "");
+    for (const std::string &short_record : {identity_of(6170, 63), std::string()}) {
+        write_file(identity, short_record);
+        install();
+        expect_nothing_happened();
+    }
+
+    ASSERT_EQ(unlink(identity.c_str()), 0);
+    ASSERT_EQ(mkdir(identity.c_str(), 0700), 0);
     install();
     expect_nothing_happened();
 }
@@ -135,12 +143,6 @@ TEST_F(Install, IdentityBeyond64BytesIsIgnored) {
     write_file(identity, identity_of(6170, 100));
     install();
     expect_installed(6170);
-}
-
-TEST_F(Install, MissingIdentityChangesNothing) {
-    stage(6170);
-    install();
-    expect_nothing_happened();
 }
 
 TEST_F(Install, KnownUnitWithoutStagedFileIsLoggedAsFailed) {

@@ -46,17 +46,6 @@ TEST_F(RepairPhase, LeavesARightRecordUnopenedForWriting) {
     EXPECT_EQ(read_file(installed), correct_1309);
 }
 
-TEST_F(RepairPhase, SecondRunAfterARepairWritesNothing) {
-    install_old(record_bytes(make_record(record_fields().selector(1310).filler(0x11))));
-    repair_installed_config(paths);
-    std::string repaired = read_file(installed);
-    ASSERT_TRUE(checksum_holds(repaired));
-    install_old(repaired);
-    repair_installed_config(paths);
-    EXPECT_FALSE(was_written());
-    EXPECT_EQ(read_file(installed), repaired);
-}
-
 TEST_F(RepairPhase, LeavesOtherTagsAndShortFilesAlone) {
     const std::string other_tag =
         record_bytes(make_record(record_fields().tag(90).selector(1309).checksum(0xBEEF)));
