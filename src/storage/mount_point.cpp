@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "../history/fill_template.h"
+#include "replacement.h"
 
 namespace {
 
@@ -100,35 +101,31 @@ bool field_is(FILE *text, const char *path) {
 
 /// The path by which mountinfo names `path`: its directory as the kernel names it once every
 /// symbolic link is resolved (what /proc/self/fd shows for the open directory), then its last
-/// component as it stands (the path itself is no link here). Returns false when the directory
-/// cannot be opened or the result does not fit.
+/// component as it stands (the path itself is no link here). `path` is absolute. Returns false
+/// when the directory cannot be opened or the result does not fit.
 bool resolve_directory(const char *path, char (&resolved)[PATH_MAX]) {
-    const char *last_slash = strrchr(path, '/');
-    size_t directory_length = last_slash == path ? 1 : static_cast<size_t>(last_slash - path);
-    if (directory_length >= sizeof resolved)
+    directory_path directory;
+    if (!containing_directory(path, directory))
         return false;
-    memcpy(resolved, path, directory_length);
-    resolved[directory_length] = '\0';
-    int directory = open(resolved, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int opened = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (opened < 0)
+        return false;
     char link[sizeof "/proc/self/fd/" + max_decimal_digits];
-    if (directory < 0 || directory > UINT16_MAX ||
-        !fill_template(link, sizeof link, "/proc/self/fd/%d", static_cast<uint16_t>(directory),
-                       nullptr, 0)) {
-        if (directory >= 0)
-            (void)close(directory);
-        return false;
-    }
-    ssize_t length = readlink(link, resolved, sizeof resolved - 1);
-    (void)close(directory);
+    ssize_t length = -1;
+    if (opened <= UINT16_MAX && fill_template(link, sizeof link, "/proc/self/fd/%d",
+                                              static_cast<uint16_t>(opened), nullptr, 0))
+        length = readlink(link, resolved, sizeof resolved - 1);
+    (void)close(opened);
     if (length <= 0)
         return false;
+    const char *name = strrchr(path, '/') + 1;
     size_t at = static_cast<size_t>(length);
-    size_t name_length = strlen(last_slash + 1);
+    size_t name_length = strlen(name);
     if (at > 1)
         resolved[at++] = '/';
     if (at + name_length >= sizeof resolved)
         return false;
-    memcpy(resolved + at, last_slash + 1, name_length + 1);
+    memcpy(resolved + at, name, name_length + 1);
     return true;
 }
 

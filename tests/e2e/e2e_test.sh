@@ -60,7 +60,8 @@ expect_no_temporary_file() {
 case_install_keeps_file_kind() {
     identity_record 6170 >/tmp/UNIT.CFG
     typical_staged_record >/tmp/Quarvane/6170.CFG
-    local owner=0:0
+    local owner=0:0 target kernel=("${launcher[@]}")
+    local old_kernel=(strace -o /dev/null -e trace=statx -e inject=statx:error=ENOSYS "${kernel[@]}")
     echo "installed before" >"$installed"
     chmod 0604 "$installed"
     # Another owner where the sandbox maps other users (not in a user namespace of its own).
@@ -71,21 +72,18 @@ case_install_keeps_file_kind() {
     # Root without CAP_CHOWN cannot give a new file that owner, so it writes through.
     if [ $owner != 0:0 ]; then
         rm "$history" && echo "installed before" >"$installed"
-        local as_root=("${launcher[@]}")
-        launcher=(setpriv --bounding-set -chown "${as_root[@]}")
+        launcher=(setpriv --bounding-set -chown "${kernel[@]}")
         run_unitcfg
-        launcher=("${as_root[@]}")
+        launcher=("${kernel[@]}")
         expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
         expect_typical_repaired_record
         expect_eq "owner without CAP_CHOWN" "$(stat -c %u:%g "$installed")" "$owner"
     fi
 
-    local target kernel=("${launcher[@]}")
     for target in /tmp/linked.CFG /tmp/bound.CFG /usr/share/Quarvane/bound.CFG \
         /usr/share/Quarvane/bound-old-kernel.CFG /usr/share/Quarvane/hard.CFG; do
         launcher=("${kernel[@]}")
-        [[ $target == *old-kernel* ]] &&
-            launcher=(strace -o /dev/null -e trace=statx -e inject=statx:error=ENOSYS "${kernel[@]}")
+        [[ $target == *old-kernel* ]] && launcher=("${old_kernel[@]}")
         umount "$installed" 2>/dev/null
         rm -f "$installed" "$history"
         echo "installed before" >"$target"
@@ -107,7 +105,7 @@ case_install_keeps_file_kind() {
         mkdir /usr/share/real && ln -s real /usr/share/Quarvane &&
         echo "installed before" >/tmp/bound.CFG && touch /usr/share/real/UNIT.CFG &&
         mount --bind /tmp/bound.CFG /usr/share/real/UNIT.CFG || fail "no linked directory"
-    launcher=(strace -o /dev/null -e trace=statx -e inject=statx:error=ENOSYS "${kernel[@]}")
+    launcher=("${old_kernel[@]}")
     run_unitcfg
     launcher=("${kernel[@]}")
     expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
@@ -507,7 +505,7 @@ case_many_output_lines() {
 case_init_script() {
     identity_record 6170 >/tmp/UNIT.CFG
     typical_staged_record >/tmp/Quarvane/6170.CFG
-    local layers status state
+    local layers state
     layers=$(mktemp -d -p . sbin.XXXXXX) && mount -t tmpfs sandbox-sbin "$layers" &&
         mkdir "$layers/upper" "$layers/work" && cp unitcfg "$layers/upper/unitcfg" &&
         mount -t overlay sandbox-sbin -o \
@@ -535,8 +533,7 @@ case_init_script() {
     ./unitcfg.init restart >/dev/null 2>&1
     expect_eq "success entries after restart" "$(grep -c 'updated successfully' "$history")" 2
     ./unitcfg.init reload >stdout.txt 2>&1
-    status=$?
-    expect_eq "unknown action: status" "$status" 2
+    expect_eq "unknown action: status" "$?" 2
     grep -q '^usage: ' stdout.txt || fail "unknown action: $(cat stdout.txt)"
 }
 

@@ -73,27 +73,44 @@ writes_from_trace() {
         END { close(OUT); print "$count\n" }' "$1"
 }
 
-# Builds in image $4 the state named $3 of write list $2 ("OFFSET HEXBYTES" lines) over image
-# $1: "K" has the first K writes landed; "K-half" the first K-1 and the first half of write K's
-# bytes, in whole units of $atom bytes when set (a program or an erase of NOR flash, a write of
-# several sectors, stopped part-way); "K-without-J" the first K but write J, as a disk's
-# volatile cache may leave them.
-build_state() {
-    cp --sparse=always "$1" "$4"
-    perl -e '
-        my ($list, $state, $image) = @ARGV;
-        my ($upto, $half, $skip) = ($state =~ /^(\d+)(-half)?(?:-without-(\d+))?$/) or die;
-        open(my $in, "<", $list) or die "$list: $!";
-        open(my $out, "+<", $image) or die "$image: $!";
-        binmode $out;
+# Perl shared by build_state and state_digests. read_writes: the write list in file $_[0]
+# ("OFFSET HEXBYTES" lines) as [offset, bytes] pairs. state_writes: what lands of those writes
+# in the state named $_[0], in order, each [offset, bytes, index]: "K" has the first K writes
+# landed; "K-half" the first K-1 and the first half of write K's bytes, in whole units of
+# $atom bytes when set (a program or an erase of NOR flash, a write of several sectors,
+# stopped part-way); "K-without-J" the first K but write J, as a disk's volatile cache may
+# leave them.
+state_perl='
+    sub read_writes {
+        open(my $in, "<", $_[0]) or die "$_[0]: $!";
+        return map { my ($offset, $hex) = split; [$offset, pack("H*", $hex)] } <$in>;
+    }
+    sub state_writes {
+        my ($name, $writes) = @_;
         my $atom = $ENV{atom} || 1;
-        for (my $n = 1; $n <= $upto && defined(my $line = <$in>); $n++) {
+        my ($upto, $half, $skip) = ($name =~ /^(\d+)(-half)?(?:-without-(\d+))?$/)
+            or die "no state $name";
+        my @landed;
+        for my $n (1 .. $upto) {
             next if defined $skip && $n == $skip;
-            my ($offset, $hex) = split " ", $line;
-            my $bytes = pack("H*", $hex);
+            my ($offset, $bytes) = @{$writes->[$n - 1]};
             $bytes = substr($bytes, 0, int(length($bytes) / 2 / $atom) * $atom)
                 if $half && $n == $upto;
-            seek($out, $offset, 0) or die; print $out $bytes or die;
+            push @landed, [$offset, $bytes, $n - 1];
+        }
+        return @landed;
+    }'
+
+# Builds in image $4 the state named $3 (state_writes) of write list $2 over image $1.
+build_state() {
+    cp --sparse=always "$1" "$4"
+    perl -e "$state_perl"'
+        my ($list, $state, $image) = @ARGV;
+        my @writes = read_writes($list);
+        open(my $out, "+<", $image) or die "$image: $!";
+        binmode $out;
+        for (state_writes($state, \@writes)) {
+            seek($out, $_->[0], 0) or die; print $out $_->[1] or die;
         }
         close($out) or die;' "$2" "$3" "$4"
 }
@@ -103,11 +120,9 @@ build_state() {
 # byte for byte. Only the bytes some write touches can differ from image $1, so only those are
 # read and digested.
 state_digests() {
-    perl -MDigest::MD5=md5_hex -e '
+    perl -MDigest::MD5=md5_hex -e "$state_perl"'
         my ($image, $list) = @ARGV;
-        my $atom = $ENV{atom} || 1;
-        open(my $in, "<", $list) or die "$list: $!";
-        my @writes = map { my ($o, $h) = split; [$o, pack("H*", $h)] } <$in>;
+        my @writes = read_writes($list);
         # The touched ranges, merged, and the base image'"'"'s bytes in them, one window.
         my @ranges;
         for (sort { $a->[0] <=> $b->[0] } map { [$_->[0], $_->[0] + length $_->[1]] } @writes) {
@@ -125,21 +140,13 @@ state_digests() {
             $window .= $bytes;
         }
         my @starts = sort { $a <=> $b } keys %at;
-        for my $w (@writes) {    # where each write lands in the window
-            my ($start) = grep { $_ <= $w->[0] } reverse @starts;
-            $w->[2] = $w->[0] + $at{$start};
-        }
+        # Where each write lands in the window.
+        my @in_window = map { my $o = $_->[0]; $o + $at{(grep { $_ <= $o } @starts)[-1]} } @writes;
         while (my $name = <STDIN>) {
             chomp $name;
-            my ($upto, $half, $skip) = ($name =~ /^(\d+)(-half)?(?:-without-(\d+))?$/) or die;
             my $state = $window;
-            for my $n (1 .. $upto) {
-                next if defined $skip && $n == $skip;
-                my $bytes = $writes[$n - 1][1];
-                $bytes = substr($bytes, 0, int(length($bytes) / 2 / $atom) * $atom)
-                    if $half && $n == $upto;
-                substr($state, $writes[$n - 1][2], length $bytes) = $bytes;
-            }
+            substr($state, $in_window[$_->[2]], length $_->[1]) = $_->[1]
+                for state_writes($name, \@writes);
             print "$name ", md5_hex($state), "\n";
         }' "$1" "$2"
 }
