@@ -4,8 +4,10 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include "storage/directory_lock.h"
+#include "storage/replacement.h"
 #include "unit_config/unit_config.h"
 
 namespace {
@@ -64,9 +66,14 @@ int main(int argc, char **argv) {
     }
     if (argc == 2 && strcmp(argv[1], "--check") == 0)
         return check_unit_config(stdout);
+    // What the run and its children make is data, readable by all and written by its owner
+    // alone, whatever umask the run was started with.
+    (void)umask(022);
     // A second run started meanwhile (a boot script and a technician) waits for this one: it
     // holds the installed file's directory until it exits.
-    int lock = lock_containing_directory(default_unit_config_paths.installed_file);
+    const char *installed_file = default_unit_config_paths.installed_file;
+    int lock = lock_containing_directory(installed_file);
+    remove_leftovers(installed_file);
     install_unit_config();
     repair_installed_config();
     release_directory_lock(lock);

@@ -1,5 +1,5 @@
 #include <stdio.h>
-#include <stdlib.h>
+#include <string.h>
 
 #include "entry_commands.h"
 #include "history.h"
@@ -16,48 +16,87 @@ void report(const char *message) {
     (void)fflush(stdout);
 }
 
-/// Reads the next chunk of `output` into `chunk`: the bytes up to and including the next
-/// newline, or `max_chunk_length` bytes, or what is left at the end. Returns its length, which
-/// counts NUL bytes too; 0 at the end of the output or on a read error.
-size_t read_chunk(FILE *output, char (&chunk)[chunk_capacity]) {
-    size_t length = 0;
-    while (length < max_chunk_length) {
-        int c = getc(output);
-        if (c == EOF)
-            break;
-        chunk[length++] = static_cast<char>(c);
-        if (c == '\n')
-            break;
+/// The command's output as it arrives, cut into chunks: the bytes up to and including a
+/// newline, or `max_chunk_length` bytes, or what is left at the end.
+struct output_reader {
+    char bytes[2 * chunk_capacity];
+    size_t start;
+    size_t end;
+    bool ended; ///< the end of the output, a read error or the deadline
+};
+
+/// Moves the next chunk into `chunk` and returns its length (NUL bytes counted); 0 once the
+/// output has ended and nothing is left. Waits for more output at most until `deadline`.
+size_t next_chunk(output_reader &reader, const shell_child &child, int64_t deadline,
+                  char (&chunk)[chunk_capacity]) {
+    for (;;) {
+        size_t held = reader.end - reader.start;
+        const char *held_bytes = reader.bytes + reader.start;
+        const void *newline = memchr(held_bytes, '\n', held);
+        size_t length =
+            newline != nullptr
+                ? static_cast<size_t>(static_cast<const char *>(newline) - held_bytes) + 1
+                : held;
+        if (length > max_chunk_length)
+            length = max_chunk_length;
+        if (newline != nullptr || length == max_chunk_length || (reader.ended && length > 0)) {
+            memcpy(chunk, held_bytes, length);
+            chunk[length] = '\0';
+            reader.start += length;
+            return length;
+        }
+        if (reader.ended)
+            return 0;
+        memmove(reader.bytes, held_bytes, held);
+        reader.start = 0;
+        reader.end = held;
+        ssize_t count = read_child_output(child, reader.bytes + reader.end,
+                                          sizeof reader.bytes - reader.end, deadline);
+        if (count > 0)
+            reader.end += static_cast<size_t>(count);
+        else
+            reader.ended = true;
+        // Past the deadline (or on an error) what is left is not logged.
+        if (count < 0)
+            reader.start = reader.end;
     }
-    chunk[length] = '\0';
-    return length;
 }
 
-void append_output_entry(const char *chunk, size_t length, const char *history_path) {
+/// Appends one output entry. Returns how long it took: the command's deadline does not count
+/// the time its entries take, each of which has a deadline of its own.
+int64_t append_output_entry(const char *chunk, size_t length, const history_log &log) {
+    int64_t started = monotonic_ms();
     char command[output_entry_command_capacity];
-    if (build_output_entry_command(chunk, length, history_path, command))
-        (void)system(command);
+    if (log.appends && build_output_entry_command(chunk, length, log.path, command))
+        (void)run_shell(command, log.writer, log.entry_timeout_ms);
+    return monotonic_ms() - started;
 }
 
 } // namespace
 
-int run_logged_command(const char *command, const char *history_path) {
-    FILE *output = popen(command, "r");
-    if (output == nullptr) {
+void report_command_failure() {
+    report(command_error_message);
+}
+
+int run_logged_command(const char *command, const history_log &log, int64_t timeout_ms) {
+    int64_t deadline = monotonic_ms() + timeout_ms;
+    shell_child child{-1, -1};
+    if (!start_shell(command, run_as_self, true, child)) {
         report(pipe_error_message);
         return -1;
     }
 
     // Each entry's pipeline has finished before the next chunk is read, so entries keep the
     // order of the output.
+    output_reader reader{{}, 0, 0, false};
     char chunk[chunk_capacity];
-    size_t length = read_chunk(output, chunk);
+    size_t length = next_chunk(reader, child, deadline, chunk);
     while (length > 0) {
-        append_output_entry(chunk, length, history_path);
-        length = read_chunk(output, chunk);
+        deadline += append_output_entry(chunk, length, log);
+        length = next_chunk(reader, child, deadline, chunk);
     }
 
-    if (pclose(output) != 0) {
+    if (finish_shell(child, deadline) != 0) {
         report(command_error_message);
         return -1;
     }

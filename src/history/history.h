@@ -1,31 +1,61 @@
 // The command runner and the unit's history log.
 //
 // The history file only grows, and only through shell pipelines started here: the program never
-// opens it itself. Every caller may pass another history path (tests do); production uses
+// writes it itself. Every caller may pass another history path (tests do); production uses
 // `default_history_path`.
 #pragma once
 
 #include <stdint.h>
 
+#include "shell_child.h"
+
 /// The unit's history file. Every entry command appends to it with `cat >>`.
 inline constexpr char default_history_path[] = "/home/Quarvane/History.txt";
+
+/// The history file and who appends to it, decided once a run by `open_history_log`.
+struct history_log {
+    const char *path;
+    /// False: others may change the way to the history, and no entry is made.
+    bool appends;
+    /// Who every entry's pipeline runs as.
+    child_user writer;
+    /// How long one entry's pipeline may take; past it, it is ended and the entry is missing.
+    int64_t entry_timeout_ms;
+};
+
+/// Decides who appends to `history_path`, with no more privilege than its directory's owner.
+/// When the way to the directory may be changed only by root or the effective user (see
+/// `walk_trusted_way`) and the directory is theirs, writable by no one else (or missing), the
+/// pipelines run as this process. When it is another user's, they run as that user and the
+/// directory's group, with no supplementary groups, and an existing history file that root
+/// made earlier (a regular file with one link, never reached through a link) is first given
+/// to that user, so that it goes on growing. Anything else (a way others may change, a
+/// directory of root's that others may write) makes no entries. Never writes the history.
+history_log open_history_log(const char *history_path = default_history_path);
 
 /// Runs `command` (a NUL-terminated shell command line) through the system shell with its
 /// standard output read through a pipe; its standard error is left alone.
 ///
 /// Every chunk of the output (up to and including a newline, or 127 bytes, or what is left at
-/// the end) is appended to `history_path` as an output entry, one at a time and in order, before
-/// the next chunk is read. Never runs text from the output.
+/// the end) is appended to the history as an output entry, one at a time and in order, before
+/// the next chunk is read. Never runs text from the output. The run waits on the command (for
+/// its output and its end) for `timeout_ms` at most, the time its entries take not counted:
+/// past it, the command's process group is ended, the rest of its output is not logged, and it
+/// counts as failed.
 ///
 /// Returns 0 when the command was started and its wait status was 0. Otherwise prints (and
-/// flushes) one line on standard output and returns -1: "Error opening pipe!" when no pipe could
-/// be made, "Command not found or exited with error status" for any other failure. Entries
-/// already appended stay.
-int run_logged_command(const char *command, const char *history_path = default_history_path);
+/// flushes) one line on standard output and returns -1: "Error opening pipe!" when no pipe or
+/// process could be made, "Command not found or exited with error status" for any other
+/// failure. Entries already appended stay.
+int run_logged_command(const char *command, const history_log &log,
+                       int64_t timeout_ms = copy_deadline_ms);
 
-/// Appends the dated outcome entry of an install of `unit_number` to `history_path`: the line
+/// Prints the line of a command that failed, as `run_logged_command` does: for a command that is
+/// refused before it is run.
+void report_command_failure();
+
+/// Appends the dated outcome entry of an install of `unit_number` to the history: the line
 /// `date` prints, then " - UNIT_CFG of <unit> updated successfully." when `succeeded`, else
 /// " - UNIT_CFG of <unit> updated failed. Might not found the file.". The pipeline's result is
 /// not looked at: a missing entry is simply missing.
-void append_outcome_entry(uint16_t unit_number, bool succeeded,
-                          const char *history_path = default_history_path);
+void append_outcome_entry(uint16_t unit_number, bool succeeded, const history_log &log);

@@ -2,24 +2,34 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "replacement.h"
+#include "../history/shell_child.h"
+#include "trusted_path.h"
 
-int lock_containing_directory(const char *path) {
+namespace {
+
+/// How often a held lock is tried again: a second run follows a first one this soon.
+constexpr int retry_interval_ms = 20;
+
+} // namespace
+
+int lock_containing_directory(const char *path, int64_t wait_ms) {
     directory_path directory;
     if (!containing_directory(path, directory))
         return -1;
     int lock = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (lock < 0)
         return -1;
-    int locked = 0;
-    while ((locked = flock(lock, LOCK_EX)) != 0 && errno == EINTR) {
-    }
-    if (locked != 0) {
-        (void)close(lock);
-        return -1;
+    int64_t deadline = monotonic_ms() + wait_ms;
+    while (flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || monotonic_ms() >= deadline) {
+            (void)close(lock);
+            return -1;
+        }
+        (void)poll(nullptr, 0, retry_interval_ms);
     }
     return lock;
 }

@@ -5,35 +5,79 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+/// Opens `path` without blocking (`flags` added) and keeps it only when it is a regular file.
+/// Leaves its size in `file_size`; -1 with `errno` set otherwise.
+int open_checked(const char *path, int flags, int64_t &file_size) {
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | flags);
+    if (fd < 0)
+        return -1;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        (void)close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    file_size = static_cast<int64_t>(info.st_size);
+    return fd;
+}
+
+file_start read_opened(int fd, uint8_t *bytes, size_t size) {
+    size_t got = 0;
+    ssize_t count = 0;
+    while (got < size &&
+           ((count = read(fd, bytes + got, size - got)) > 0 || (count < 0 && errno == EINTR)))
+        got += count > 0 ? static_cast<size_t>(count) : 0;
+    (void)close(fd);
+    if (got == size)
+        return file_start::whole;
+    return count == 0 ? file_start::short_file : file_start::unreadable;
+}
+
+/// The result of an open that failed: the path went missing, was swapped for something that is
+/// no regular file, or cannot be read.
+file_start open_failure() {
+    if (errno == ENOENT)
+        return file_start::missing;
+    return errno == EINVAL || errno == ELOOP ? file_start::not_regular : file_start::unreadable;
+}
+
+} // namespace
+
 file_start read_file_start(const char *path, uint8_t *bytes, size_t size, int64_t &file_size) {
     struct stat info {};
     if (stat(path, &info) != 0)
         return errno == ENOENT ? file_start::missing : file_start::unreadable;
     if (!S_ISREG(info.st_mode))
         return file_start::not_regular;
-    // Non-blocking, in case the path was swapped for a FIFO since: checked again below.
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? file_start::missing : file_start::unreadable;
-    file_start result = file_start::unreadable;
-    if (fstat(fd, &info) != 0) {
-        (void)close(fd);
-        return result;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        (void)close(fd);
+    int fd = open_checked(path, 0, file_size);
+    return fd < 0 ? open_failure() : read_opened(fd, bytes, size);
+}
+
+file_start read_trusted_file_start(const char *path, uint8_t *bytes, size_t size,
+                                   int64_t &file_size, trust &verdict) {
+    verdict = check_trusted_file(path, file_size);
+    switch (verdict) {
+    case trust::trusted:
+        break;
+    case trust::missing:
+        return file_start::missing;
+    case trust::not_regular:
         return file_start::not_regular;
+    case trust::unreadable:
+        return file_start::unreadable;
+    default:
+        return file_start::not_trusted;
     }
-    file_size = static_cast<int64_t>(info.st_size);
-    size_t got = 0;
-    ssize_t count = 0;
-    while (got < size &&
-           ((count = read(fd, bytes + got, size - got)) > 0 || (count < 0 && errno == EINTR)))
-        got += count > 0 ? static_cast<size_t>(count) : 0;
-    if (got == size)
-        result = file_start::whole;
-    else if (count == 0)
-        result = file_start::short_file;
-    (void)close(fd);
-    return result;
+    int fd = open_checked(path, O_NOFOLLOW, file_size);
+    return fd < 0 ? open_failure() : read_opened(fd, bytes, size);
+}
+
+int open_regular_file(const char *path) {
+    struct stat info {};
+    int64_t size = 0;
+    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode))
+        return -1;
+    return open_checked(path, 0, size);
 }

@@ -1,15 +1,29 @@
 // Reading the start of a file that the unit's boot leaves in world-writable /tmp, where anyone
-// may put a FIFO, a directory or a device in its place.
+// may put a FIFO, a directory, a device or a link in its place.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
+#include "trusted_path.h"
+
 /// What became of reading the start of a file.
-enum class file_start { whole, missing, not_regular, short_file, unreadable };
+enum class file_start { whole, missing, not_regular, not_trusted, short_file, unreadable };
 
 /// Reads the first `size` bytes of `path` into `bytes` when `path` is (or names by a symbolic
 /// link) a regular file; anything else is not opened, so nothing blocks and no device is
 /// touched. Leaves the file's size in `file_size` once it is known to be a regular file.
 /// `short_file` when it holds fewer than `size` bytes.
 file_start read_file_start(const char *path, uint8_t *bytes, size_t size, int64_t &file_size);
+
+/// The same for a file the run takes as its input: read only when `check_trusted_file` trusts
+/// it, and opened without following a link. `not_trusted`, with the reason in `verdict`, for a
+/// file others could have put there or changed (`missing`, `not_regular` and `unreadable` keep
+/// their own results).
+file_start read_trusted_file_start(const char *path, uint8_t *bytes, size_t size,
+                                   int64_t &file_size, trust &verdict);
+
+/// Opens `path` for reading when it is (or names by a link) a regular file, without blocking:
+/// a FIFO or a device there is never opened, and one swapped in between the look and the open
+/// is closed again. Returns the descriptor, or -1.
+int open_regular_file(const char *path);

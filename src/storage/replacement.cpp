@@ -59,38 +59,35 @@ bool owner_can_be_kept(const struct stat &installed) {
     return (installed.st_uid == geteuid() && installed.st_gid == getegid()) || may_change_owner();
 }
 
-/// Whether the installed file can be replaced by a new one renamed over it: its directory
-/// takes a new file, and the path is missing, or a regular file with one link that is no mount
-/// point, whose owner the new file can keep. Device numbers are not compared: on an overlay a
-/// directory and its files report different ones. Where it cannot be told whether the file is
-/// a mount point, the rename is tried: the kernel refuses one over a mount point, and the old
-/// file stays.
-bool can_replace_by_rename(const char *installed_file) {
+/// How the installed file is replaced: see `plan_replacement`. Device numbers are not
+/// compared: on an overlay a directory and its files report different ones. Where it cannot be
+/// told whether the file is a mount point, the rename is tried: the kernel refuses one over a
+/// mount point, and the old file stays.
+replacement_way choose_way(const char *installed_file, char (&missing_target)[PATH_MAX]) {
     directory_path directory;
-    if (!containing_directory(installed_file, directory) || access(directory, W_OK | X_OK) != 0)
-        return false;
+    if (!containing_directory(installed_file, directory))
+        return replacement_way::refused;
+    bool directory_takes_files = access(directory, W_OK | X_OK) == 0;
     struct stat info {};
-    if (lstat(installed_file, &info) != 0)
-        return errno == ENOENT;
-    // A link of any kind, or a file mounted over the path, is written through, not replaced.
-    return S_ISREG(info.st_mode) && info.st_nlink == 1 && owner_can_be_kept(info) &&
-           is_mount_point(installed_file) != mount_point_answer::yes;
+    if (lstat(installed_file, &info) != 0) {
+        if (errno != ENOENT)
+            return replacement_way::refused;
+        return directory_takes_files ? replacement_way::by_rename : replacement_way::in_place;
+    }
+    if (check_installed_path(installed_file, missing_target) != trust::trusted)
+        return replacement_way::refused;
+    if (S_ISLNK(info.st_mode))
+        return replacement_way::in_place;
+    // A file with links of its own, or a file mounted over the path, is written through.
+    if (directory_takes_files && info.st_nlink == 1 && owner_can_be_kept(info) &&
+        is_mount_point(installed_file) != mount_point_answer::yes)
+        return replacement_way::by_rename;
+    return replacement_way::in_place;
 }
 
-/// A rename that a power cut split in two (JFFS2 links the new name, then unlinks the old)
-/// leaves the temporary name as a second link to the installed file. Removing it gives the
-/// installed file its one link back, so that it is replaced by rename again.
-void finish_split_rename(const char *installed_file, const char *temporary_file) {
-    struct stat installed {};
-    struct stat temporary {};
-    if (lstat(installed_file, &installed) == 0 && lstat(temporary_file, &temporary) == 0 &&
-        S_ISREG(temporary.st_mode) && installed.st_dev == temporary.st_dev &&
-        installed.st_ino == temporary.st_ino)
-        (void)unlink(temporary_file);
-}
-
-/// The temporary file takes the installed file's owner and mode (owner first: a change of
-/// owner clears the set-id bits), then reaches storage.
+/// The temporary file takes the installed file's mode, set-id and sticky bits dropped, then its
+/// owner (the mode first: a file given away can no longer be changed without CAP_FOWNER); a
+/// first installed file gets `new_installed_file_mode`. Then it reaches storage.
 bool take_over_and_flush(const char *temporary_file, const char *installed_file) {
     int fd = open(temporary_file, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
@@ -99,51 +96,90 @@ bool take_over_and_flush(const char *temporary_file, const char *installed_file)
     struct stat installed {};
     struct stat temporary {};
     if (lstat(installed_file, &installed) == 0) {
-        ok = fstat(fd, &temporary) == 0;
+        ok = fstat(fd, &temporary) == 0 && fchmod(fd, installed.st_mode & 0777) == 0;
         if (ok && (temporary.st_uid != installed.st_uid || temporary.st_gid != installed.st_gid))
             ok = fchown(fd, installed.st_uid, installed.st_gid) == 0;
-        ok = ok && fchmod(fd, installed.st_mode & 07777) == 0;
+    } else {
+        ok = fchmod(fd, new_installed_file_mode) == 0;
     }
     ok = ok && fsync(fd) == 0;
     return close(fd) == 0 && ok;
 }
 
+/// Written through, the installed file is still data: a set-id or sticky bit it carries (a
+/// `cp` that made it with the staged file's mode) is dropped. Then it reaches storage.
+bool strip_and_flush(const char *installed_file) {
+    int fd = open(installed_file, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 07000) != 0)
+        (void)fchmod(fd, info.st_mode & 0777);
+    bool flushed = fsync(fd) == 0;
+    return close(fd) == 0 && flushed;
+}
+
 } // namespace
 
-bool containing_directory(const char *path, directory_path &directory) {
-    const char *last_slash = strrchr(path, '/');
-    if (last_slash == nullptr) {
-        memcpy(directory, ".", 2);
-        return true;
+trust check_installed_path(const char *installed_file, char (&missing_target)[PATH_MAX]) {
+    missing_target[0] = '\0';
+    struct stat info {};
+    if (lstat(installed_file, &info) != 0)
+        return errno == ENOENT ? trust::trusted : trust::unreadable;
+    if (!S_ISLNK(info.st_mode))
+        return S_ISREG(info.st_mode) ? trust::trusted : trust::not_regular;
+    char target[PATH_MAX];
+    struct stat last {};
+    trust way = walk_trusted_way(installed_file, true, target, last);
+    if (way == trust::missing) {
+        memcpy(missing_target, target, strlen(target) + 1);
+        return trust::trusted;
     }
-    size_t length = last_slash == path ? 1 : static_cast<size_t>(last_slash - path);
-    if (length > max_replaced_path_length)
-        return false;
-    memcpy(directory, path, length);
-    directory[length] = '\0';
-    return true;
+    if (way != trust::trusted)
+        return way;
+    return S_ISREG(last.st_mode) ? trust::trusted : trust::not_regular;
+}
+
+void remove_leftovers(const char *installed_file) {
+    file_replacement replacement{installed_file, replacement_way::refused, {}, {}};
+    if (make_temporary_path(installed_file, replacement))
+        (void)unlink(replacement.temporary_file);
 }
 
 file_replacement plan_replacement(const char *installed_file) {
-    file_replacement replacement{installed_file, false, {}};
+    file_replacement replacement{installed_file, replacement_way::refused, {}, {}};
     if (!make_temporary_path(installed_file, replacement))
         return replacement;
-    finish_split_rename(installed_file, replacement.temporary_file);
-    if (!can_replace_by_rename(installed_file))
-        return replacement;
-    // A temporary file left by an interrupted run is replaced; one that cannot be removed
-    // (a directory, say) leaves the way of today.
-    replacement.by_rename = unlink(replacement.temporary_file) == 0 || errno == ENOENT;
+    (void)unlink(replacement.temporary_file);
+    replacement.way = choose_way(installed_file, replacement.missing_target);
+    // A temporary name that could not be removed (a directory, say) leaves the file in place.
+    struct stat left {};
+    if (replacement.way == replacement_way::by_rename &&
+        lstat(replacement.temporary_file, &left) == 0)
+        replacement.way = replacement_way::in_place;
     return replacement;
 }
 
 const char *replacement_destination(const file_replacement &replacement) {
-    return replacement.by_rename ? replacement.temporary_file : replacement.installed_file;
+    return replacement.way == replacement_way::by_rename ? replacement.temporary_file
+                                                         : replacement.installed_file;
+}
+
+bool begin_replacement(const file_replacement &replacement) {
+    if (replacement.way == replacement_way::refused)
+        return false;
+    if (replacement.missing_target[0] == '\0')
+        return true;
+    int fd = open(replacement.missing_target, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  new_installed_file_mode);
+    return fd >= 0 && close(fd) == 0;
 }
 
 bool commit_replacement(const file_replacement &replacement) {
-    if (!replacement.by_rename) {
-        (void)flush_one(replacement.installed_file);
+    if (replacement.way == replacement_way::refused)
+        return false;
+    if (replacement.way == replacement_way::in_place) {
+        (void)strip_and_flush(replacement.installed_file);
         flush_directory_of(replacement.installed_file);
         return true;
     }
@@ -158,6 +194,8 @@ bool commit_replacement(const file_replacement &replacement) {
 }
 
 void abandon_replacement(const file_replacement &replacement) {
-    if (replacement.by_rename)
+    if (replacement.way == replacement_way::by_rename)
         (void)unlink(replacement.temporary_file);
+    else if (replacement.missing_target[0] != '\0')
+        (void)unlink(replacement.missing_target);
 }

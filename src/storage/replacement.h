@@ -2,52 +2,81 @@
 // leaves the old file or the new one, whole.
 #pragma once
 
+#include <limits.h>
 #include <stddef.h>
+
+#include "trusted_path.h"
 
 /// The temporary file that a new installed file is written to before it is renamed over it:
 /// the installed file's path with this suffix, in the same directory, so that the rename is
 /// atomic.
 inline constexpr char temporary_file_suffix[] = ".new";
 
-/// The longest path of an installed file, or of its directory, that is replaced.
-inline constexpr size_t max_replaced_path_length = 255;
+/// The mode of a new installed file: data, never executable, never set-id.
+inline constexpr mode_t new_installed_file_mode = 0644;
 
-using directory_path = char[max_replaced_path_length + 1];
-
-/// The directory that holds `path`: what comes before its last '/', "/" for a file in the
-/// root, "." for a bare name. Returns false when the name does not fit `directory`.
-bool containing_directory(const char *path, directory_path &directory);
+/// How the installed file is replaced.
+enum class replacement_way {
+    /// The new content goes to the temporary file, which is then renamed over the installed one.
+    by_rename,
+    /// The installed file itself is overwritten, as on a unit where it cannot be replaced (a
+    /// symbolic link whose way only root can change, a hard-linked file, a mount point, a
+    /// read-only directory).
+    in_place,
+    /// Nothing may be written: a link whose way others can change, a directory, a FIFO or a
+    /// device at the installed path.
+    refused,
+};
 
 /// How one replacement of the installed file goes, decided once before anything is written.
 struct file_replacement {
     const char *installed_file;
-    /// True: the new content goes to `temporary_file`, which is then renamed over the installed
-    /// file. False: the installed file itself is overwritten, as on a unit where it cannot be
-    /// replaced (a symbolic link, a hard-linked file, a mount point, a read-only directory).
-    bool by_rename;
+    replacement_way way;
     char temporary_file[max_replaced_path_length + sizeof temporary_file_suffix];
+    /// In place through a link to a missing file: that file, made before the copy (GNU `cp`
+    /// will not write through a dangling link); empty otherwise.
+    char missing_target[PATH_MAX];
 };
 
-/// Decides how `installed_file` is replaced. First a temporary name left as a second link to
-/// the installed file by a rename cut in two is removed. Then: by rename only when the
-/// directory takes a new file and the installed path is missing, or a regular file with one
-/// link, no mount point, whose owner the new file can keep, on a plain file system or an
-/// overlay alike; a temporary file left by an interrupted run is removed then. Otherwise in
-/// place: a symbolic link, a hard-linked file, a mount point (of any file system), a read-only
-/// directory. Never creates or changes anything else.
+/// Removes what an interrupted run leaves beside `installed_file`: its temporary file, or the
+/// temporary name a rename cut in two left as a second link to the installed file (JFFS2 links
+/// the new name, then unlinks the old). Nothing else is touched.
+void remove_leftovers(const char *installed_file);
+
+/// Whether anything may be written at `installed_file`: `trusted` for a regular file, a missing
+/// one, or a symbolic link whose whole way only root or the effective user can change (see
+/// `walk_trusted_way`) to a regular file or a missing one, left in `missing_target`; else why
+/// not: `not_regular` for a directory, a FIFO or a device there or as the link's target, and for
+/// another link what the walk found on its way. Changes nothing.
+trust check_installed_path(const char *installed_file, char (&missing_target)[PATH_MAX]);
+
+/// Decides how `installed_file` is replaced, removing leftovers first (`remove_leftovers`). By
+/// rename only when the directory takes a new file and the installed path is missing, or a
+/// regular file with one link, no mount point, whose owner the new file can keep, on a plain
+/// file system or an overlay alike. In place for a hard-linked file, a mount point (of any file
+/// system), a read-only directory, and a symbolic link only when the whole way to its target may
+/// be changed by root or the effective user alone (`walk_trusted_way`) and the target is a
+/// regular file or missing. Refused for anything else. Never creates or changes anything but
+/// the leftovers.
 file_replacement plan_replacement(const char *installed_file);
 
 /// Where the new content is to be written: the temporary file, or the installed file itself.
 const char *replacement_destination(const file_replacement &replacement);
 
+/// Readies the destination: through a link to a missing file, makes that file, empty, with
+/// `new_installed_file_mode`. Returns false when nothing may be written (refused) or the file
+/// cannot be made.
+bool begin_replacement(const file_replacement &replacement);
+
 /// Puts the new content, already written to the destination, in place on storage.
-/// By rename: the temporary file takes the installed file's mode and owner (when there is an
-/// installed file), is flushed, renamed over the installed file, and the directory is flushed;
-/// if any step before the rename fails, the temporary file is removed, the installed file is
-/// left as it was, and false is returned. In place: the file and its directory are flushed,
-/// and a flush that fails changes nothing else.
+/// By rename: the temporary file takes the installed file's mode without set-id and sticky
+/// bits, then its owner (when there is an installed file; else `new_installed_file_mode`), is
+/// flushed, renamed over the installed file, and the directory is flushed; if any step before
+/// the rename fails, the temporary file is removed, the installed file is left as it was, and
+/// false is returned. In place: the file loses any set-id and sticky bits, and it and its
+/// directory are flushed; a flush that fails changes nothing else.
 bool commit_replacement(const file_replacement &replacement);
 
-/// Gives up a replacement whose content could not be written: removes the temporary file. The
-/// installed file is left as it was. Nothing to do in place.
+/// Gives up a replacement whose content could not be written: removes the temporary file, or
+/// the file `begin_replacement` made. The installed file is left as it was.
 void abandon_replacement(const file_replacement &replacement);

@@ -1,7 +1,9 @@
 #include <stdio.h>
 
+#include "../storage/replacement.h"
 #include "config_record.h"
 #include "copy_command.h"
+#include "staged_file.h"
 #include "unit_config.h"
 #include "unit_identity.h"
 
@@ -60,9 +62,10 @@ void put_field(FILE *report, const char *name, int64_t value, const char *suffix
     put_number(report, value, suffix);
 }
 
-/// "NAME: " and why a file gave no whole record: missing, not a regular file, short (its
-/// size), or unreadable.
-void put_why_unread(FILE *report, const char *name, file_start read, int64_t size) {
+/// "NAME: " and why a file gave no whole record: missing, not a regular file, not trusted (and
+/// why), short (its size), or unreadable.
+void put_why_unread(FILE *report, const char *name, file_start read, int64_t size,
+                    trust why = trust::trusted) {
     put(report, name);
     switch (read) {
     case file_start::missing:
@@ -70,6 +73,11 @@ void put_why_unread(FILE *report, const char *name, file_start read, int64_t siz
         break;
     case file_start::not_regular:
         put(report, ": not a regular file\n");
+        break;
+    case file_start::not_trusted:
+        put(report, ": not trusted, ");
+        put(report, trust_reason(why));
+        put(report, "\n");
         break;
     case file_start::short_file:
         put(report, ": short, ");
@@ -127,30 +135,37 @@ bool put_repair(FILE *report, const unit_config_record &record) {
 }
 
 /// The identity, known and staged lines. Returns whether a run would install: a known unit
-/// whose staged file is a regular file. Its record, when whole, is left in `staged_record`
-/// and `staged_whole` set. A staged FIFO, directory or device is not opened: a run's copy of
-/// it blocks or fails, and installs nothing.
+/// whose staged file the run trusts (`check_staged_file`). Its record, when whole, is left in
+/// `staged_record` and `staged_whole` set. A staged FIFO, directory or device is not opened.
 bool put_install(FILE *report, const unit_config_paths &paths, unit_config_record &staged_record,
                  bool &staged_whole) {
     uint16_t unit = 0;
     int64_t size = 0;
-    file_start identity = read_unit_number(paths.identity_file, unit, size);
+    trust why = trust::trusted;
+    file_start identity = read_unit_number(paths.identity_file, unit, size, why);
     if (identity != file_start::whole) {
-        put_why_unread(report, "identity", identity, size);
+        put_why_unread(report, "identity", identity, size, why);
         put(report, "known: no\n");
         return false;
     }
     put_field(report, "identity", unit);
     bool known = is_known_unit(unit);
     put(report, known ? "known: yes\n" : "known: no\n");
-    const char *const words[] = {paths.staged_directory};
-    char staged[copy_command_capacity];
-    if (!known || !fill_template(staged, "%s/%d.CFG", unit, words))
+    if (!known)
         return false;
-    file_start read = read_record(staged, staged_record, size);
+    char staged[staged_path_capacity];
+    why = check_staged_file(paths.staged_directory, unit, staged, size);
+    file_start read = file_start::not_trusted;
+    if (why == trust::trusted)
+        read = read_trusted_file_start(staged, staged_record.bytes, sizeof staged_record.bytes,
+                                       size, why);
+    else if (why == trust::missing)
+        read = file_start::missing;
+    else if (why == trust::not_regular)
+        read = file_start::not_regular;
     staged_whole = read == file_start::whole;
     if (read != file_start::whole && read != file_start::short_file) {
-        put_why_unread(report, "staged", read, size);
+        put_why_unread(report, "staged", read, size, why);
         return false;
     }
     put_field(report, "staged", size, " bytes\n");
@@ -166,14 +181,23 @@ int check_unit_config(FILE *report, const unit_config_paths &paths) {
 
     unit_config_record installed{};
     int64_t size = 0;
-    file_start read = read_record(paths.installed_file, installed, size);
+    // Where nothing may be written, a run neither installs nor repairs, and a link others may
+    // re-point is not followed here either.
+    char missing_target[PATH_MAX];
+    trust writable = check_installed_path(paths.installed_file, missing_target);
+    file_start read = file_start::not_trusted;
+    if (writable == trust::trusted)
+        read = read_record(paths.installed_file, installed, size);
+    else if (writable == trust::not_regular)
+        read = file_start::not_regular;
     bool readable = read == file_start::whole;
     if (readable) {
         put_field(report, "installed", size, " bytes\n");
         put_record(report, installed);
     } else {
-        put_why_unread(report, "installed", read, size);
+        put_why_unread(report, "installed", read, size, writable);
     }
+    installs = installs && writable == trust::trusted;
 
     put(report, installs ? "install: yes\n" : "install: no\n");
     // The repair works on what the install leaves: the staged record when one is installed.

@@ -1,12 +1,15 @@
 #include "../storage/replacement.h"
 #include "copy_command.h"
+#include "staged_file.h"
 #include "unit_config.h"
 #include "unit_identity.h"
 
 void install_unit_config(const unit_config_paths &paths) {
     uint16_t unit_number = 0;
     int64_t identity_size = 0;
-    if (read_unit_number(paths.identity_file, unit_number, identity_size) != file_start::whole ||
+    trust identity_trust = trust::trusted;
+    if (read_unit_number(paths.identity_file, unit_number, identity_size, identity_trust) !=
+            file_start::whole ||
         !is_known_unit(unit_number))
         return;
 
@@ -17,11 +20,21 @@ void install_unit_config(const unit_config_paths &paths) {
     if (!build_copy_command(unit_number, paths.staged_directory,
                             replacement_destination(replacement), command))
         return;
-    bool installed = run_logged_command(command, paths.history_file) == 0;
-    // The new configuration is in place and on storage before the history says so.
-    if (installed)
+    const history_log log = open_history_log(paths.history_file);
+    char staged[staged_path_capacity];
+    int64_t staged_size = 0;
+    bool installed = false;
+    // A staged file others could have put there or changed, or an installed path that may not
+    // be written, is refused before anything runs, the way a missing staged file fails.
+    if (check_staged_file(paths.staged_directory, unit_number, staged, staged_size) !=
+            trust::trusted ||
+        !begin_replacement(replacement)) {
+        report_command_failure();
+    } else if (run_logged_command(command, log) == 0) {
+        // The new configuration is in place and on storage before the history says so.
         installed = commit_replacement(replacement);
-    else
+    } else {
         abandon_replacement(replacement);
-    append_outcome_entry(unit_number, installed, paths.history_file);
+    }
+    append_outcome_entry(unit_number, installed, log);
 }

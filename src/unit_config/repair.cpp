@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include "../storage/regular_file.h"
 #include "../storage/replacement.h"
 #include "config_record.h"
 #include "unit_config.h"
@@ -50,21 +51,34 @@ void rewrite_record_in_place(const char *installed_file, const unit_config_recor
 } // namespace
 
 void repair_installed_config(const unit_config_paths &paths) {
-    FILE *file = fopen(paths.installed_file, "rb");
-    if (file == nullptr)
+    // Only a regular file is read: a FIFO there would hold the run.
+    int fd = open_regular_file(paths.installed_file);
+    if (fd < 0)
         return;
+    FILE *file = fdopen(fd, "rb");
+    if (file == nullptr) {
+        (void)close(fd);
+        return;
+    }
 
     unit_config_record record;
     if (fread(record.bytes, sizeof record.bytes, 1, file) == 1 && repair_record(record)) {
         // The read handle stays open until the rewrite is done: the new file takes the rest of
         // the old one from it.
         const file_replacement replacement = plan_replacement(paths.installed_file);
-        if (!replacement.by_rename)
+        switch (replacement.way) {
+        case replacement_way::by_rename:
+            if (write_new_file(replacement.temporary_file, record, file))
+                (void)commit_replacement(replacement);
+            else
+                abandon_replacement(replacement);
+            break;
+        case replacement_way::in_place:
             rewrite_record_in_place(paths.installed_file, record);
-        else if (write_new_file(replacement.temporary_file, record, file))
-            (void)commit_replacement(replacement);
-        else
-            abandon_replacement(replacement);
+            break;
+        case replacement_way::refused: // a link others may re-point: nothing is written
+            break;
+        }
     }
     (void)fclose(file);
 }

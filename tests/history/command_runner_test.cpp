@@ -17,7 +17,7 @@ class Runner : public ::testing::Test {
 
     int run(const std::string &command) {
         testing::internal::CaptureStdout();
-        int result = run_logged_command(command.c_str(), history.c_str());
+        int result = run_logged_command(command.c_str(), open_history_log(history.c_str()));
         printed = testing::internal::GetCapturedStdout();
         return result;
     }
@@ -150,12 +150,12 @@ class OutcomeEntry : public ::testing::Test {
 };
 
 TEST_F(OutcomeEntry, SuccessIsOneDatedLine) {
-    append_outcome_entry(6170, true, history.c_str());
+    append_outcome_entry(6170, true, open_history_log(history.c_str()));
     EXPECT_EQ(entry_after_date(), " - UNIT_CFG of 6170 updated successfully.\n");
 }
 
 TEST_F(OutcomeEntry, FailureIsOneDatedLine) {
-    append_outcome_entry(6362, false, history.c_str());
+    append_outcome_entry(6362, false, open_history_log(history.c_str()));
     EXPECT_EQ(entry_after_date(),
               " - UNIT_CFG of 6362 updated failed. Might not found the file.\n");
 }

@@ -37,7 +37,8 @@ class Install : public ::testing::Test {
     std::string printed;
 
     void SetUp() override {
-        ASSERT_EQ(std::system(("mkdir " + staged).c_str()), 0);
+        ASSERT_EQ(mkdir(staged.c_str(), 0755), 0);
+        ASSERT_EQ(chmod(staged.c_str(), 0755), 0); // whatever the umask
         write_file(installed, installed_bytes);
     }
 

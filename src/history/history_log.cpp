@@ -1,0 +1,54 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "../storage/trusted_path.h"
+#include "history.h"
+
+namespace {
+
+/// A history file that earlier runs made as root, in a directory that is now another user's,
+/// goes to that user, or its pipelines could no longer append. Only a regular file with one
+/// link, checked before and after it is opened without following links: never a file that is
+/// also somewhere else.
+void hand_over_history(const char *history_path, uid_t owner, gid_t group) {
+    struct stat before {};
+    if (lstat(history_path, &before) != 0 || !S_ISREG(before.st_mode) || before.st_nlink != 1 ||
+        !is_trusted_owner(before.st_uid))
+        return;
+    int fd = open(history_path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat opened {};
+    if (fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_nlink == 1 &&
+        opened.st_dev == before.st_dev && opened.st_ino == before.st_ino)
+        (void)fchown(fd, owner, group);
+    (void)close(fd);
+}
+
+} // namespace
+
+history_log open_history_log(const char *history_path) {
+    history_log log{history_path, false, run_as_self, entry_deadline_ms};
+    directory_path directory;
+    char resolved[PATH_MAX];
+    struct stat info {};
+    if (!containing_directory(history_path, directory))
+        return log;
+    trust way = walk_trusted_way(directory, true, resolved, info);
+    // A missing directory only root could make: the entries are lost, as they always were.
+    if (way == trust::missing) {
+        log.appends = true;
+        return log;
+    }
+    if (way != trust::trusted || !S_ISDIR(info.st_mode))
+        return log;
+    if (is_trusted_owner(info.st_uid)) {
+        log.appends = (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+        return log;
+    }
+    log.appends = true;
+    log.writer = child_user{false, info.st_uid, info.st_gid};
+    hand_over_history(history_path, info.st_uid, info.st_gid);
+    return log;
+}

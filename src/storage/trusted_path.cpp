@@ -1,0 +1,218 @@
+#include "trusted_path.h"
+
+#include <errno.h>
+#include <string.h>
+#include <unistd.h>
+
+namespace {
+
+/// As many as the kernel itself follows on one path lookup before it gives up (ELOOP).
+constexpr int max_links_followed = 40;
+
+constexpr mode_t written_by_others = S_IWGRP | S_IWOTH;
+
+/// No one else may add, remove or rename a trusted owner's names in it: it is writable by no
+/// one else, or sticky, where only a name's owner (or root) may remove or rename it.
+bool guards_its_names(const struct stat &directory) {
+    return (directory.st_mode & written_by_others) == 0 || (directory.st_mode & S_ISVTX) != 0;
+}
+
+trust check_directory_on_way(const struct stat &directory) {
+    if (!S_ISDIR(directory.st_mode))
+        return trust::not_directory;
+    if (!is_trusted_owner(directory.st_uid))
+        return trust::other_owner;
+    return guards_its_names(directory) ? trust::trusted : trust::open_to_others;
+}
+
+/// The names still to walk, in a buffer of their own: "a/b/c" with no leading '/'.
+struct pending_names {
+    char text[PATH_MAX];
+    size_t at;
+};
+
+/// Puts `target` (a link's text) in front of what is still pending. False when it does not fit.
+bool splice_link(pending_names &pending, const char *target, size_t target_length) {
+    const char *rest = pending.text + pending.at;
+    size_t rest_length = strlen(rest);
+    if (target_length + 1 + rest_length >= sizeof pending.text)
+        return false;
+    memmove(pending.text + target_length + 1, rest, rest_length + 1);
+    memcpy(pending.text, target, target_length);
+    pending.text[target_length] = '/';
+    pending.at = 0;
+    return true;
+}
+
+/// Drops the last name of `resolved`, which is "/" or "/a/b".
+void to_parent(char (&resolved)[PATH_MAX]) {
+    char *slash = strrchr(resolved, '/');
+    if (slash == resolved)
+        slash[1] = '\0';
+    else
+        *slash = '\0';
+}
+
+bool append_name(char (&resolved)[PATH_MAX], const char *name, size_t name_length) {
+    size_t length = strlen(resolved);
+    size_t separator = length > 1 ? 1 : 0;
+    if (length + separator + name_length >= sizeof resolved)
+        return false;
+    if (separator != 0)
+        resolved[length] = '/';
+    memcpy(resolved + length + separator, name, name_length);
+    resolved[length + separator + name_length] = '\0';
+    return true;
+}
+
+} // namespace
+
+const char *trust_reason(trust verdict) {
+    switch (verdict) {
+    case trust::trusted:
+        return "trusted";
+    case trust::missing:
+        return "missing";
+    case trust::link:
+        return "a link";
+    case trust::not_regular:
+        return "not a regular file";
+    case trust::not_directory:
+        return "not a directory";
+    case trust::other_owner:
+        return "another user's";
+    case trust::open_to_others:
+        return "open to others";
+    case trust::many_links:
+        return "many links";
+    case trust::too_large:
+        return "too large";
+    case trust::unreadable:
+        break;
+    }
+    return "unreadable";
+}
+
+bool is_trusted_owner(uid_t owner) {
+    return owner == 0 || owner == geteuid();
+}
+
+trust walk_trusted_way(const char *path, bool follow_last, char (&resolved)[PATH_MAX],
+                       struct stat &last) {
+    pending_names pending{{}, 0};
+    size_t path_length = strlen(path);
+    if (path[0] != '/' || path_length >= sizeof pending.text)
+        return trust::unreadable;
+    memcpy(pending.text, path, path_length + 1);
+    memcpy(resolved, "/", 2);
+    struct stat directory {};
+    if (lstat("/", &directory) != 0)
+        return trust::unreadable;
+    int links_followed = 0;
+    for (;;) {
+        while (pending.text[pending.at] == '/')
+            ++pending.at;
+        if (pending.text[pending.at] == '\0') {
+            last = directory; // the path ends in a directory already walked
+            return trust::trusted;
+        }
+        trust way = check_directory_on_way(directory);
+        if (way != trust::trusted)
+            return way;
+
+        const char *name = pending.text + pending.at;
+        size_t name_length = strcspn(name, "/");
+        pending.at += name_length;
+        size_t after = pending.at;
+        while (pending.text[after] == '/')
+            ++after;
+        bool is_last = pending.text[after] == '\0';
+
+        if (name_length == 1 && name[0] == '.')
+            continue;
+        char walked[PATH_MAX];
+        memcpy(walked, resolved, strlen(resolved) + 1);
+        if (name_length == 2 && name[0] == '.' && name[1] == '.')
+            to_parent(walked);
+        else if (!append_name(walked, name, name_length))
+            return trust::unreadable;
+
+        struct stat info {};
+        if (lstat(walked, &info) != 0) {
+            if (errno != ENOENT)
+                return trust::unreadable;
+            if (is_last)
+                memcpy(resolved, walked, strlen(walked) + 1);
+            return trust::missing;
+        }
+        if (S_ISLNK(info.st_mode) && (!is_last || follow_last)) {
+            if (!is_trusted_owner(info.st_uid))
+                return trust::other_owner;
+            char target[PATH_MAX];
+            ssize_t length = readlink(walked, target, sizeof target - 1);
+            if (length <= 0 || ++links_followed > max_links_followed ||
+                !splice_link(pending, target, static_cast<size_t>(length)))
+                return trust::unreadable;
+            // A relative link goes on from the directory that holds it.
+            if (target[0] == '/') {
+                memcpy(resolved, "/", 2);
+                if (lstat("/", &directory) != 0)
+                    return trust::unreadable;
+            }
+            continue;
+        }
+        memcpy(resolved, walked, strlen(walked) + 1);
+        if (is_last) {
+            last = info;
+            return trust::trusted;
+        }
+        directory = info;
+    }
+}
+
+trust check_trusted_file(const char *path, int64_t &size) {
+    char resolved[PATH_MAX];
+    struct stat info {};
+    trust way = walk_trusted_way(path, false, resolved, info);
+    if (way != trust::trusted)
+        return way;
+    if (S_ISLNK(info.st_mode))
+        return trust::link;
+    if (!S_ISREG(info.st_mode))
+        return trust::not_regular;
+    size = static_cast<int64_t>(info.st_size);
+    if (!is_trusted_owner(info.st_uid))
+        return trust::other_owner;
+    if (info.st_nlink != 1)
+        return trust::many_links;
+    return size <= max_trusted_file_size ? trust::trusted : trust::too_large;
+}
+
+trust check_trusted_directory(const char *path) {
+    char resolved[PATH_MAX];
+    struct stat info {};
+    trust way = walk_trusted_way(path, false, resolved, info);
+    if (way != trust::trusted)
+        return way;
+    if (S_ISLNK(info.st_mode))
+        return trust::link;
+    if (!S_ISDIR(info.st_mode))
+        return trust::not_directory;
+    if (!is_trusted_owner(info.st_uid))
+        return trust::other_owner;
+    return (info.st_mode & written_by_others) == 0 ? trust::trusted : trust::open_to_others;
+}
+
+bool containing_directory(const char *path, directory_path &directory) {
+    const char *last_slash = strrchr(path, '/');
+    if (last_slash == nullptr) {
+        memcpy(directory, ".", 2);
+        return true;
+    }
+    size_t length = last_slash == path ? 1 : static_cast<size_t>(last_slash - path);
+    if (length > max_replaced_path_length)
+        return false;
+    memcpy(directory, path, length);
+    directory[length] = '\0';
+    return true;
+}
