@@ -1,6 +1,9 @@
 // The command runner against real /bin/sh commands, logging into a private history file.
+#include <chrono>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "history/history.h"
 #include "support/test_files.h"
@@ -15,9 +18,10 @@ class Runner : public ::testing::Test {
     std::string history = dir.file("History.txt");
     std::string printed;
 
-    int run(const std::string &command) {
+    int run(const std::string &command, std::int64_t timeout_ms = copy_deadline_ms) {
         testing::internal::CaptureStdout();
-        int result = run_logged_command(command.c_str(), open_history_log(history.c_str()));
+        int result =
+            run_logged_command(command.c_str(), open_history_log(history.c_str()), timeout_ms);
         printed = testing::internal::GetCapturedStdout();
         return result;
     }
@@ -75,6 +79,94 @@ TEST_F(Runner, MissingCommandIsReportedWithNoEntry) {
 TEST_F(Runner, CommandKilledBySignalIsAFailure) {
     EXPECT_EQ(run("kill -KILL $$"), -1);
     EXPECT_EQ(printed, command_error_line);
+}
+
+/// Whether process `pid` has ended (gone, or a zombie no one has reaped yet), within a second.
+bool has_ended(const std::string &pid) {
+    for (int tries = 0; tries < 100; ++tries) {
+        std::string stat = read_file("/proc/" + pid + "/stat");
+        std::size_t state = stat.rfind(") ");
+        if (stat == "<missing>" || (state != std::string::npos && stat[state + 2] == 'Z'))
+            return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+TEST_F(Runner, ACommandPastItsDeadlineEndsWithEverythingItStartedAndFails) {
+    std::string pid_file = dir.file("pid");
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(run("echo first; sleep 30 & echo $! >" + pid_file + "; wait", 500), -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_EQ(printed, command_error_line);
+    EXPECT_EQ(read_file(history), "MO:  first\n\n");
+    EXPECT_TRUE(has_ended(read_file(pid_file).substr(0, read_file(pid_file).find('\n'))))
+        << "the command's background child outlived its deadline";
+}
+
+TEST_F(Runner, EntriesDoNotCountTowardTheCommandsDeadline) {
+    EXPECT_EQ(run("for i in 1 2 3 4 5 6 7 8; do echo $i; done; sleep 0.2", 1000), 0);
+    EXPECT_EQ(read_file(history), "MO:  1\n\nMO:  2\n\nMO:  3\n\nMO:  4\n\nMO:  5\n\n"
+                                  "MO:  6\n\nMO:  7\n\nMO:  8\n\n");
+}
+
+TEST_F(Runner, AHistoryThatBlocksCostsEachEntryItsDeadlineAndNoMore) {
+    ASSERT_EQ(mkfifo(history.c_str(), 0644), 0);
+    history_log log = open_history_log(history.c_str());
+    log.entry_timeout_ms = 300;
+    auto started = std::chrono::steady_clock::now();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(run_logged_command("echo one; echo two", log), 0);
+    append_outcome_entry(6170, true, log);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
+
+class HistoryWriter : public Runner {
+  protected:
+    void SetUp() override {
+        if (geteuid() != 0 || chown(dir.path().c_str(), 1234, 5678) != 0)
+            GTEST_SKIP() << "needs root where other users are mapped";
+        ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    }
+
+    std::string owner_of(const std::string &path) {
+        struct stat info {};
+        if (lstat(path.c_str(), &info) != 0)
+            return "<missing>";
+        return std::to_string(info.st_uid) + ":" + std::to_string(info.st_gid);
+    }
+};
+
+TEST_F(HistoryWriter, EntriesInAnotherUsersDirectoryAreWrittenAsThatUser) {
+    EXPECT_EQ(run("echo line"), 0);
+    append_outcome_entry(6170, true, open_history_log(history.c_str()));
+    EXPECT_EQ(owner_of(history), "1234:5678");
+    EXPECT_EQ(read_file(history).substr(0, 11), "MO:  line\n\n");
+}
+
+TEST_F(HistoryWriter, AHistoryRootMadeEarlierIsHandedOverAndGoesOnGrowing) {
+    write_file(history, "earlier entry\n");
+    EXPECT_EQ(run("echo later"), 0);
+    EXPECT_EQ(owner_of(history), "1234:5678");
+    EXPECT_EQ(read_file(history), "earlier entry\nMO:  later\n\n");
+}
+
+TEST_F(HistoryWriter, ALinkOrAHardLinkAtTheHistoryGetsNothingOfRoots) {
+    TempDir root_only;
+    std::string target = root_only.file("root.txt");
+    write_file(target, "root's file\n");
+    ASSERT_EQ(chmod(root_only.path().c_str(), 0755), 0);
+    ASSERT_EQ(symlink(target.c_str(), history.c_str()), 0);
+    EXPECT_EQ(run("echo through the link"), 0);
+    EXPECT_EQ(read_file(target), "root's file\n");
+    EXPECT_EQ(owner_of(target), "0:0");
+
+    ASSERT_EQ(unlink(history.c_str()), 0);
+    ASSERT_EQ(link(target.c_str(), history.c_str()), 0);
+    EXPECT_EQ(run("echo through the hard link"), 0);
+    EXPECT_EQ(read_file(target), "root's file\n");
+    EXPECT_EQ(owner_of(target), "0:0");
 }
 
 class RunnerQuotesHostileText : public Runner {

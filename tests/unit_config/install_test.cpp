@@ -1,5 +1,6 @@
 // The install phase on private paths: which identity records install, and what a copy logs.
 #include <cstdint>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -65,6 +66,25 @@ class Install : public ::testing::Test {
         EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
         EXPECT_EQ(text.substr(text.size() - std::min(text.size(), entry.size())), entry);
         EXPECT_EQ(printed, "");
+    }
+
+    /// The failure a missing staged file gives: the message, the failure entry, nothing copied.
+    void expect_failed(const std::string &installed_before = installed_bytes) {
+        EXPECT_EQ(printed, "Command not found or exited with error status\n");
+        EXPECT_EQ(read_file(installed), installed_before);
+        std::string text = read_file(history);
+        std::string entry = " - UNIT_CFG of 6170 updated failed. Might not found the file.\n";
+        EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
+        EXPECT_EQ(text.substr(text.size() - std::min(text.size(), entry.size())), entry);
+        (void)unlink(history.c_str());
+    }
+
+    std::string mode_of(const std::string &path) {
+        struct stat info {};
+        EXPECT_EQ(stat(path.c_str(), &info), 0);
+        char text[8];
+        std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        return text;
     }
 };
 
@@ -149,12 +169,81 @@ TEST_F(Install, IdentityBeyond64BytesIsIgnored) {
 TEST_F(Install, KnownUnitWithoutStagedFileIsLoggedAsFailed) {
     write_file(identity, identity_of(6170));
     install();
-    EXPECT_EQ(printed, "Command not found or exited with error status\n");
-    EXPECT_EQ(read_file(installed), installed_bytes);
-    std::string text = read_file(history);
-    std::string entry = " - UNIT_CFG of 6170 updated failed. Might not found the file.\n";
-    EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
-    EXPECT_EQ(text.substr(text.size() - std::min(text.size(), entry.size())), entry);
+    expect_failed();
+}
+
+TEST_F(Install, AStagedFileOthersCouldHavePutThereFailsLikeAMissingOne) {
+    write_file(identity, identity_of(6170));
+    std::string staged_file = staged + "/6170.CFG";
+    std::string elsewhere = dir.file("elsewhere");
+    write_file(elsewhere, staged_bytes);
+
+    ASSERT_EQ(symlink(elsewhere.c_str(), staged_file.c_str()), 0);
+    install();
+    expect_failed();
+    ASSERT_EQ(unlink(staged_file.c_str()), 0);
+    ASSERT_EQ(link(elsewhere.c_str(), staged_file.c_str()), 0);
+    install();
+    expect_failed();
+    ASSERT_EQ(unlink(staged_file.c_str()), 0);
+    ASSERT_EQ(mkfifo(staged_file.c_str(), 0644), 0);
+    install();
+    expect_failed();
+    ASSERT_EQ(unlink(staged_file.c_str()), 0);
+    write_file(staged_file, std::string(64 * 1024 + 1, 'x'));
+    install();
+    expect_failed();
+    stage(6170);
+    ASSERT_EQ(chmod(staged.c_str(), 0777), 0);
+    install();
+    expect_failed();
+    // A record written by another user would choose among root's staged files.
+    ASSERT_EQ(chmod(staged.c_str(), 0755), 0);
+    ASSERT_EQ(unlink(identity.c_str()), 0);
+    ASSERT_EQ(symlink(dir.file("identity.bin").c_str(), identity.c_str()), 0);
+    write_file(dir.file("identity.bin"), identity_of(6170));
+    install();
+    expect_nothing_happened();
+}
+
+TEST_F(Install, TheInstalledFileIsDataWhateverModeTheStagedFileHas) {
+    write_file(identity, identity_of(6170));
+    stage(6170);
+    ASSERT_EQ(chmod((staged + "/6170.CFG").c_str(), 04755), 0);
+    ASSERT_EQ(unlink(installed.c_str()), 0);
+    install();
+    expect_installed(6170);
+    EXPECT_EQ(mode_of(installed), "0644");
+    // A mode taken over from the old file loses its set-id and sticky bits.
+    ASSERT_EQ(chmod(installed.c_str(), 07750), 0);
+    install();
+    EXPECT_EQ(mode_of(installed), "0750");
+}
+
+TEST_F(Install, ALinkAtTheInstalledPathIsWrittenThroughOnlyAlongATrustedWay) {
+    write_file(identity, identity_of(6170));
+    stage(6170);
+    std::string target = dir.file("target.CFG");
+    ASSERT_EQ(unlink(installed.c_str()), 0);
+    ASSERT_EQ(symlink(target.c_str(), installed.c_str()), 0);
+    // Dangling: the target is made, then written through, as any cp does.
+    install();
+    expect_installed(6170);
+    EXPECT_EQ(mode_of(target), "0644");
+    (void)unlink(history.c_str());
+    write_file(target, installed_bytes);
+    install();
+    expect_installed(6170);
+
+    std::string open = dir.file("open");
+    ASSERT_EQ(mkdir(open.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+    write_file(open + "/target.CFG", installed_bytes);
+    ASSERT_EQ(unlink(installed.c_str()), 0);
+    ASSERT_EQ(symlink((open + "/target.CFG").c_str(), installed.c_str()), 0);
+    (void)unlink(history.c_str());
+    install();
+    expect_failed();
 }
 
 } // namespace
