@@ -321,6 +321,121 @@ unit_files_state() {
         done
 }
 
+# Refuses what another user could have put at the staged path, or made of the way to it, the
+# way a missing staged file fails: nothing is copied, the message, the failure entry, and
+# `--check` names the reason. $1: what is expected on --check's staged line.
+expect_refused_copy() {
+    echo "installed before" >"$installed"
+    rm -f "$history"
+    timeout 60 "${launcher[@]}" ./unitcfg --check >check.txt
+    grep -q -x "staged: $1" check.txt && grep -q -x 'install: no' check.txt ||
+        fail "$attack: --check said $(grep -e '^staged' -e '^install' check.txt | tr '\n' ' ')"
+    timeout 60 "${launcher[@]}" ./unitcfg >stdout.txt 2>stderr.txt
+    expect_eq "$attack: exit status" "$?" 0
+    expect_eq "$attack: standard output" "$(cat stdout.txt)" \
+        "Command not found or exited with error status"
+    expect_eq "$attack: installed file" "$(cat "$installed")" "installed before"
+    expect_one_outcome_entry " - UNIT_CFG of 6170 updated failed. Might not found the file."
+}
+
+# Nothing a local user puts in /tmp, in the history's directory or on the way to the installed
+# file turns the root run: a set-uid staged program is installed as data; a staged file that
+# another user could have placed or changed (a link to a secret, a FIFO, a device, a huge
+# file, a hard link, another's file, in a directory others may write or reach) is refused;
+# where the history's directory is another user's, its pipelines run as that user; a link at
+# the installed path along a way others may change is not written through; leftovers go.
+case_hostile_paths() {
+    identity_record 6170 >/tmp/UNIT.CFG
+    local other="" attack
+    chown 1234:5678 /tmp/UNIT.CFG 2>/dev/null && other=1234:5678 && chown 0:0 /tmp/UNIT.CFG
+    mkdir -m 700 /tmp/secret && echo "root's secret" >/tmp/secret/file
+    typical_staged_record >/tmp/Quarvane/6170.CFG
+    chmod 4755 /tmp/Quarvane/6170.CFG
+    run_unitcfg
+    expect_typical_repaired_record
+    expect_eq "mode of a first installed file" "$(stat -c %a "$installed")" 644
+
+    for attack in link fifo device huge hard-link other-owner open-directory linked-directory \
+        other-identity; do
+        rm -rf /tmp/Quarvane /tmp/theirs && mkdir -m 755 /tmp/Quarvane
+        typical_staged_record >/tmp/Quarvane/6170.CFG
+        case $attack in
+        link) ln -sf /tmp/secret/file /tmp/Quarvane/6170.CFG && expect_refused_copy "not trusted, a link" ;;
+        fifo) rm /tmp/Quarvane/6170.CFG && mkfifo /tmp/Quarvane/6170.CFG &&
+            expect_refused_copy "not a regular file" ;;
+        device) ln -sf /dev/zero /tmp/Quarvane/6170.CFG && expect_refused_copy "not trusted, a link" ;;
+        huge) truncate -s 1T /tmp/Quarvane/6170.CFG && expect_refused_copy "not trusted, too large" ;;
+        hard-link) rm /tmp/Quarvane/6170.CFG && ln /tmp/secret/file /tmp/Quarvane/6170.CFG &&
+            expect_refused_copy "not trusted, many links" ;;
+        other-owner) [ -z "$other" ] ||
+            { chown "$other" /tmp/Quarvane/6170.CFG && expect_refused_copy "not trusted, another user's"; } ;;
+        open-directory) chmod 777 /tmp/Quarvane && expect_refused_copy "not trusted, open to others" ;;
+        linked-directory) mv /tmp/Quarvane /tmp/theirs && ln -s /tmp/theirs /tmp/Quarvane &&
+            expect_refused_copy "not trusted, a link" ;;
+        other-identity) [ -z "$other" ] || {
+            chown "$other" /tmp/UNIT.CFG && "${launcher[@]}" ./unitcfg --check >check.txt
+            grep -q -x "identity: not trusted, another user's" check.txt || fail "identity: $(head -n 1 check.txt)"
+            rm -f "$history" && run_unitcfg && [ ! -e "$history" ] || fail "another's identity installed"
+            chown 0:0 /tmp/UNIT.CFG
+        } ;;
+        esac
+    done
+
+    # The installed path a link into a directory others may change: nothing is written there.
+    mkdir -m 777 /tmp/data && echo "theirs" >/tmp/data/UNIT.CFG
+    rm -rf /tmp/Quarvane && mkdir -m 755 /tmp/Quarvane && typical_staged_record >/tmp/Quarvane/6170.CFG
+    rm -f "$installed" "$history" && ln -s /tmp/data/UNIT.CFG "$installed"
+    run_unitcfg
+    expect_eq "through a link others may re-point" "$(cat /tmp/data/UNIT.CFG)" "theirs"
+    expect_one_outcome_entry " - UNIT_CFG of 6170 updated failed. Might not found the file."
+    "${launcher[@]}" ./unitcfg --check | grep -q -x "installed: not trusted, open to others" ||
+        fail "--check through a link others may re-point"
+
+    # The history's directory is the application user's: a link there gets nothing of root's,
+    # and a history root made on earlier boots is handed over and goes on growing.
+    rm -f "$installed" "$history"
+    if [ -n "$other" ]; then
+        chown "$other" /home/Quarvane && ln -s /tmp/secret/file "$history"
+        run_unitcfg
+        expect_typical_repaired_record
+        expect_eq "a file through the history's link" "$(cat /tmp/secret/file)" "root's secret"
+        rm "$history" && echo "earlier boot" >"$history"
+        run_unitcfg
+        expect_eq "history's owner" "$(stat -c %u:%g "$history")" "$other"
+        expect_eq "history's first line" "$(head -n 1 "$history")" "earlier boot"
+        expect_eq "history's lines" "$(grep -c 'updated successfully' "$history")" 1
+    fi
+
+    # What an interrupted run leaves goes with the next run, even one with nothing to do.
+    rm /tmp/UNIT.CFG && echo partial >"$temporary"
+    run_unitcfg
+    expect_no_temporary_file
+    ln "$installed" "$temporary"
+    run_unitcfg
+    expect_no_temporary_file
+    expect_eq "links after a rename cut in two" "$(stat -c %h "$installed")" 1
+}
+
+# A history that blocks (a FIFO) and a lock held by someone else end no run: it waits for the
+# lock as long as a run may last, goes on without it, installs, repairs, and the outcome entry
+# is given up at its deadline.
+case_held_lock() {
+    identity_record 6170 >/tmp/UNIT.CFG
+    typical_staged_record >/tmp/Quarvane/6170.CFG
+    mkfifo "$history"
+    # The holder's descriptor keeps the lock: `flock` takes it, then the shell becomes `sleep`.
+    (exec 9</usr/share/Quarvane && flock 9 && exec sleep 120) >/dev/null 2>&1 &
+    local holder=$! started=$SECONDS took
+    sleep 0.5
+    timeout 120 "${launcher[@]}" ./unitcfg >stdout.txt 2>stderr.txt
+    expect_eq "exit status" "$?" 0
+    took=$((SECONDS - started))
+    kill "$holder"
+    [ "$took" -ge 24 ] && [ "$took" -le 45 ] || fail "the run took $took s, want 25 s for the lock and 5 for the entry"
+    expect_eq "standard output" "$(cat stdout.txt)" ""
+    expect_typical_repaired_record
+}
+
 # A parent that leaves SIGCHLD ignored must not make a good copy look failed.
 case_sigchld_ignored() {
     launcher=(perl -e '$SIG{CHLD} = "IGNORE"; exec @ARGV or die' -- "${launcher[@]}")

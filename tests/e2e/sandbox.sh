@@ -74,7 +74,7 @@ sandbox_run() {
         else
             mount -t tmpfs sandbox-installed /usr/share/Quarvane
         fi
-        mkdir /tmp/Quarvane /home/Quarvane
+        mkdir -m 755 /tmp/Quarvane /home/Quarvane
         set +e
         "$@"
     ' sandbox "$work" "$@"
