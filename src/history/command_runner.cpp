@@ -47,9 +47,13 @@ size_t next_chunk(output_reader &reader, const shell_child &child, int64_t deadl
         }
         if (reader.ended)
             return 0;
-        memmove(reader.bytes, held_bytes, held);
-        reader.start = 0;
-        reader.end = held;
+        // What is held (less than a chunk) moves to the front once it cannot overlap its new
+        // place; until then there is room behind it.
+        if (reader.start >= held) {
+            memcpy(reader.bytes, held_bytes, held);
+            reader.start = 0;
+            reader.end = held;
+        }
         ssize_t count = read_child_output(child, reader.bytes + reader.end,
                                           sizeof reader.bytes - reader.end, deadline);
         if (count > 0)

@@ -64,7 +64,9 @@ bool start_shell(const char *command, const child_user &user, bool capture_outpu
     // never missed between a look and the wait for it (see `finish_shell`).
     sigset_t chld = child_signal();
     (void)sigprocmask(SIG_BLOCK, &chld, nullptr);
-    pid_t pid = fork();
+    // The child shares this process's memory until its exec, as posix_spawn's does: it only
+    // makes system calls, then execs or exits.
+    pid_t pid = vfork();
     if (pid == 0) {
         (void)sigprocmask(SIG_UNBLOCK, &chld, nullptr);
         (void)setpgid(0, 0);

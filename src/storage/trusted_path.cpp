@@ -37,9 +37,11 @@ bool splice_link(pending_names &pending, const char *target, size_t target_lengt
     size_t rest_length = strlen(rest);
     if (target_length + 1 + rest_length >= sizeof pending.text)
         return false;
-    memmove(pending.text + target_length + 1, rest, rest_length + 1);
-    memcpy(pending.text, target, target_length);
-    pending.text[target_length] = '/';
+    char spliced[PATH_MAX];
+    memcpy(spliced, target, target_length);
+    spliced[target_length] = '/';
+    memcpy(spliced + target_length + 1, rest, rest_length + 1);
+    memcpy(pending.text, spliced, target_length + 1 + rest_length + 1);
     pending.at = 0;
     return true;
 }
@@ -67,30 +69,16 @@ bool append_name(char (&resolved)[PATH_MAX], const char *name, size_t name_lengt
 
 } // namespace
 
-const char *trust_reason(trust verdict) {
-    switch (verdict) {
-    case trust::trusted:
-        return "trusted";
-    case trust::missing:
-        return "missing";
-    case trust::link:
-        return "a link";
-    case trust::not_regular:
-        return "not a regular file";
-    case trust::not_directory:
-        return "not a directory";
-    case trust::other_owner:
-        return "another user's";
-    case trust::open_to_others:
-        return "open to others";
-    case trust::many_links:
-        return "many links";
-    case trust::too_large:
-        return "too large";
-    case trust::unreadable:
-        break;
-    }
-    return "unreadable";
+const char *trust_reason_line(trust verdict) {
+    // In the order of `trust`.
+    constexpr const char *lines[] = {
+        "trusted\n",        "missing\n",        "a link\n",     "not a regular file\n",
+        "not a directory\n", "another user's\n", "open to others\n", "many links\n",
+        "too large\n",      "unreadable\n",
+    };
+    static_assert(sizeof lines / sizeof lines[0] == static_cast<size_t>(trust::unreadable) + 1,
+                  "a line for every verdict");
+    return lines[static_cast<size_t>(verdict)];
 }
 
 bool is_trusted_owner(uid_t owner) {
@@ -121,7 +109,9 @@ trust walk_trusted_way(const char *path, bool follow_last, char (&resolved)[PATH
             return way;
 
         const char *name = pending.text + pending.at;
-        size_t name_length = strcspn(name, "/");
+        size_t name_length = 0;
+        while (name[name_length] != '\0' && name[name_length] != '/')
+            ++name_length;
         pending.at += name_length;
         size_t after = pending.at;
         while (pending.text[after] == '/')

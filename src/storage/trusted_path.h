@@ -27,8 +27,9 @@ enum class trust {
 /// and takes 1/256 of a 16 MiB one.
 inline constexpr int64_t max_trusted_file_size = 64 * 1024;
 
-/// The reason in a word or two, as `--check` prints it: "a link", "another user's", ...
-const char *trust_reason(trust verdict);
+/// The reason in a word or two and a line end, as `--check` prints it: "a link\n",
+/// "another user's\n", ...
+const char *trust_reason_line(trust verdict);
 
 /// Root, or the run's effective user.
 bool is_trusted_owner(uid_t owner);

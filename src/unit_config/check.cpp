@@ -76,8 +76,7 @@ void put_why_unread(FILE *report, const char *name, file_start read, int64_t siz
         break;
     case file_start::not_trusted:
         put(report, ": not trusted, ");
-        put(report, trust_reason(why));
-        put(report, "\n");
+        put(report, trust_reason_line(why));
         break;
     case file_start::short_file:
         put(report, ": short, ");
