@@ -407,6 +407,7 @@ case_hostile_paths() {
     fi
 
     # What an interrupted run leaves goes with the next run, even one with nothing to do.
+    config_record 89 -2026 1309 3 21017 0xAF48 >"$installed"
     rm /tmp/UNIT.CFG && echo partial >"$temporary"
     run_unitcfg
     expect_no_temporary_file
