@@ -32,11 +32,18 @@ execute_process(COMMAND ${CMAKE_C_COMPILER} -dumpmachine
 execute_process(COMMAND dpkg-architecture -t ${unitcfg_target_triplet} -q DEB_HOST_ARCH
                 OUTPUT_VARIABLE unitcfg_package_architecture OUTPUT_STRIP_TRAILING_WHITESPACE
                 ERROR_QUIET RESULT_VARIABLE unitcfg_architecture_found)
-if(NOT unitcfg_architecture_found EQUAL 0 OR unitcfg_package_architecture STREQUAL "")
-  message(FATAL_ERROR "dpkg-architecture (package dpkg-dev) cannot name the Debian architecture "
-                      "of ${unitcfg_target_triplet}")
+# A build host without dpkg-dev (Buildroot and Yocto run on any distribution) builds and
+# installs everything but the package.
+if(unitcfg_architecture_found EQUAL 0 AND NOT unitcfg_package_architecture STREQUAL "")
+  set(UNITCFG_PACKAGE ON)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${unitcfg_package_architecture})
+  message(STATUS "unitcfg: the package target makes ${CPACK_PACKAGE_NAME} for "
+                 "${unitcfg_package_architecture}")
+else()
+  set(UNITCFG_PACKAGE OFF)
+  message(STATUS "unitcfg: no Debian package target: dpkg-architecture (package dpkg-dev) "
+                 "cannot name the Debian architecture of ${unitcfg_target_triplet}")
 endif()
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${unitcfg_package_architecture})
 
 # The manual page and the changelog, compressed as Debian wants them: gzip -9n keeps no name or
 # time, so the same sources give the same bytes.
@@ -82,4 +89,6 @@ include(\"${CMAKE_CURRENT_LIST_DIR}/package_depends.cmake\")
 ")
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake)
 
-include(CPack)
+if(UNITCFG_PACKAGE)
+  include(CPack)
+endif()

@@ -10,20 +10,22 @@ namespace {
 /// A history file that earlier runs made as root, in a directory that is now another user's,
 /// goes to that user, or its pipelines could no longer append. Only a regular file with one
 /// link, checked before and after it is opened without following links: never a file that is
-/// also somewhere else.
-void hand_over_history(const char *history_path, uid_t owner, gid_t group) {
+/// also somewhere else. Returns whether it was handed over; one that is not is not appended to
+/// by the pipelines, as any history they cannot write.
+bool hand_over_history(const char *history_path, uid_t owner, gid_t group) {
     struct stat before {};
     if (lstat(history_path, &before) != 0 || !S_ISREG(before.st_mode) || before.st_nlink != 1 ||
         !is_trusted_owner(before.st_uid))
-        return;
+        return false;
     int fd = open(history_path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        return;
+        return false;
     struct stat opened {};
-    if (fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_nlink == 1 &&
-        opened.st_dev == before.st_dev && opened.st_ino == before.st_ino)
-        (void)fchown(fd, owner, group);
+    bool handed_over = fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+                       opened.st_nlink == 1 && opened.st_dev == before.st_dev &&
+                       opened.st_ino == before.st_ino && fchown(fd, owner, group) == 0;
     (void)close(fd);
+    return handed_over;
 }
 
 } // namespace
@@ -49,6 +51,6 @@ history_log open_history_log(const char *history_path) {
     }
     log.appends = true;
     log.writer = child_user{false, info.st_uid, info.st_gid};
-    hand_over_history(history_path, info.st_uid, info.st_gid);
+    (void)hand_over_history(history_path, info.st_uid, info.st_gid);
     return log;
 }
