@@ -21,9 +21,9 @@ bool hand_over_history(const char *history_path, uid_t owner, gid_t group) {
     if (fd < 0)
         return false;
     struct stat opened {};
-    bool handed_over = fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
-                       opened.st_nlink == 1 && opened.st_dev == before.st_dev &&
-                       opened.st_ino == before.st_ino && fchown(fd, owner, group) == 0;
+    bool handed_over = fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_nlink == 1 &&
+                       opened.st_dev == before.st_dev && opened.st_ino == before.st_ino &&
+                       fchown(fd, owner, group) == 0;
     (void)close(fd);
     return handed_over;
 }

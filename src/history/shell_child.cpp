@@ -2,14 +2,13 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
@@ -44,7 +43,7 @@ int milliseconds_left(int64_t deadline) {
     int64_t left = deadline - monotonic_ms();
     if (left <= 0)
         return 0;
-    return left > 60 * 60 * 1000 ? 60 * 60 * 1000 : static_cast<int>(left);
+    return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
 } // namespace

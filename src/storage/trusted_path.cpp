@@ -67,14 +67,77 @@ bool append_name(char (&resolved)[PATH_MAX], const char *name, size_t name_lengt
     return true;
 }
 
+/// Where a walk stands: the names still to walk, the `lstat` of the directory reached (its
+/// real path is the caller's `resolved`), and how many links it followed.
+struct walk_state {
+    pending_names pending;
+    struct stat directory;
+    int links_followed;
+};
+
+/// Goes on from "/" (the start, or an absolute link).
+bool restart_at_root(walk_state &walk, char (&resolved)[PATH_MAX]) {
+    memcpy(resolved, "/", 2);
+    return lstat("/", &walk.directory) == 0;
+}
+
+/// Takes the next name ("." skipped) off what is pending: its start, its length, and whether it
+/// is the last one. False when no name is left.
+bool next_name(pending_names &pending, const char *&name, size_t &length, bool &is_last) {
+    for (;;) {
+        while (pending.text[pending.at] == '/')
+            ++pending.at;
+        if (pending.text[pending.at] == '\0')
+            return false;
+        name = pending.text + pending.at;
+        length = 0;
+        while (name[length] != '\0' && name[length] != '/')
+            ++length;
+        pending.at += length;
+        size_t after = pending.at;
+        while (pending.text[after] == '/')
+            ++after;
+        is_last = pending.text[after] == '\0';
+        if (length != 1 || name[0] != '.')
+            return true;
+    }
+}
+
+/// The path of `name` seen from `resolved`: its parent for "..". False when it does not fit.
+bool walk_to_name(const char (&resolved)[PATH_MAX], const char *name, size_t length,
+                  char (&walked)[PATH_MAX]) {
+    memcpy(walked, resolved, strlen(resolved) + 1);
+    if (length == 2 && name[0] == '.' && name[1] == '.') {
+        to_parent(walked);
+        return true;
+    }
+    return append_name(walked, name, length);
+}
+
+/// Follows the link at `walked` (its `lstat` in `info`): its text goes in front of what is
+/// pending, from "/" when it is absolute, else from the directory that holds it.
+trust follow_link(walk_state &walk, const char *walked, const struct stat &info,
+                  char (&resolved)[PATH_MAX]) {
+    if (!is_trusted_owner(info.st_uid))
+        return trust::other_owner;
+    char target[PATH_MAX];
+    ssize_t length = readlink(walked, target, sizeof target - 1);
+    if (length <= 0 || ++walk.links_followed > max_links_followed ||
+        !splice_link(walk.pending, target, static_cast<size_t>(length)))
+        return trust::unreadable;
+    if (target[0] == '/' && !restart_at_root(walk, resolved))
+        return trust::unreadable;
+    return trust::trusted;
+}
+
 } // namespace
 
 const char *trust_reason_line(trust verdict) {
     // In the order of `trust`.
     constexpr const char *lines[] = {
-        "trusted\n",        "missing\n",        "a link\n",     "not a regular file\n",
+        "trusted\n",         "missing\n",        "a link\n",         "not a regular file\n",
         "not a directory\n", "another user's\n", "open to others\n", "many links\n",
-        "too large\n",      "unreadable\n",
+        "too large\n",       "unreadable\n",
     };
     static_assert(sizeof lines / sizeof lines[0] == static_cast<size_t>(trust::unreadable) + 1,
                   "a line for every verdict");
@@ -87,47 +150,24 @@ bool is_trusted_owner(uid_t owner) {
 
 trust walk_trusted_way(const char *path, bool follow_last, char (&resolved)[PATH_MAX],
                        struct stat &last) {
-    pending_names pending{{}, 0};
+    walk_state walk{{{}, 0}, {}, 0};
     size_t path_length = strlen(path);
-    if (path[0] != '/' || path_length >= sizeof pending.text)
+    if (path[0] != '/' || path_length >= sizeof walk.pending.text)
         return trust::unreadable;
-    memcpy(pending.text, path, path_length + 1);
-    memcpy(resolved, "/", 2);
-    struct stat directory {};
-    if (lstat("/", &directory) != 0)
+    memcpy(walk.pending.text, path, path_length + 1);
+    if (!restart_at_root(walk, resolved))
         return trust::unreadable;
-    int links_followed = 0;
-    for (;;) {
-        while (pending.text[pending.at] == '/')
-            ++pending.at;
-        if (pending.text[pending.at] == '\0') {
-            last = directory; // the path ends in a directory already walked
-            return trust::trusted;
-        }
-        trust way = check_directory_on_way(directory);
+    const char *name = nullptr;
+    size_t name_length = 0;
+    bool is_last = false;
+    while (next_name(walk.pending, name, name_length, is_last)) {
+        trust way = check_directory_on_way(walk.directory);
         if (way != trust::trusted)
             return way;
-
-        const char *name = pending.text + pending.at;
-        size_t name_length = 0;
-        while (name[name_length] != '\0' && name[name_length] != '/')
-            ++name_length;
-        pending.at += name_length;
-        size_t after = pending.at;
-        while (pending.text[after] == '/')
-            ++after;
-        bool is_last = pending.text[after] == '\0';
-
-        if (name_length == 1 && name[0] == '.')
-            continue;
         char walked[PATH_MAX];
-        memcpy(walked, resolved, strlen(resolved) + 1);
-        if (name_length == 2 && name[0] == '.' && name[1] == '.')
-            to_parent(walked);
-        else if (!append_name(walked, name, name_length))
-            return trust::unreadable;
-
         struct stat info {};
+        if (!walk_to_name(resolved, name, name_length, walked))
+            return trust::unreadable;
         if (lstat(walked, &info) != 0) {
             if (errno != ENOENT)
                 return trust::unreadable;
@@ -136,28 +176,18 @@ trust walk_trusted_way(const char *path, bool follow_last, char (&resolved)[PATH
             return trust::missing;
         }
         if (S_ISLNK(info.st_mode) && (!is_last || follow_last)) {
-            if (!is_trusted_owner(info.st_uid))
-                return trust::other_owner;
-            char target[PATH_MAX];
-            ssize_t length = readlink(walked, target, sizeof target - 1);
-            if (length <= 0 || ++links_followed > max_links_followed ||
-                !splice_link(pending, target, static_cast<size_t>(length)))
-                return trust::unreadable;
-            // A relative link goes on from the directory that holds it.
-            if (target[0] == '/') {
-                memcpy(resolved, "/", 2);
-                if (lstat("/", &directory) != 0)
-                    return trust::unreadable;
-            }
+            way = follow_link(walk, walked, info, resolved);
+            if (way != trust::trusted)
+                return way;
             continue;
         }
         memcpy(resolved, walked, strlen(walked) + 1);
-        if (is_last) {
-            last = info;
-            return trust::trusted;
-        }
-        directory = info;
+        walk.directory = info;
+        if (is_last)
+            break;
     }
+    last = walk.directory; // the last name, or a directory the path ends in
+    return trust::trusted;
 }
 
 trust check_trusted_file(const char *path, int64_t &size) {

@@ -25,7 +25,7 @@ enum class trust {
 /// The largest file the run takes from /tmp: a configuration (its record is 44 bytes), with
 /// room to spare, never a disk image. A copy of this size ends in about a second on NOR flash
 /// and takes 1/256 of a 16 MiB one.
-inline constexpr int64_t max_trusted_file_size = 64 * 1024;
+inline constexpr int64_t max_trusted_file_size = int64_t{64} * 1024;
 
 /// The reason in a word or two and a line end, as `--check` prints it: "a link\n",
 /// "another user's\n", ...
