@@ -1,0 +1,1 @@
+include $(sort $(wildcard $(BR2_EXTERNAL_UNITCFG_PATH)/package/*/*.mk))
