@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include "storage/directory_lock.h"
 #include "storage/replacement.h"
@@ -66,9 +65,6 @@ int main(int argc, char **argv) {
     }
     if (argc == 2 && strcmp(argv[1], "--check") == 0)
         return check_unit_config(stdout);
-    // What the run and its children make is data, readable by all and written by its owner
-    // alone, whatever umask the run was started with.
-    (void)umask(022);
     // A second run started meanwhile (a boot script and a technician) waits for this one: it
     // holds the installed file's directory until it exits.
     const char *installed_file = default_unit_config_paths.installed_file;

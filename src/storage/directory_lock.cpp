@@ -23,9 +23,13 @@ int lock_containing_directory(const char *path, int64_t wait_ms) {
     int lock = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (lock < 0)
         return -1;
-    int64_t deadline = monotonic_ms() + wait_ms;
+    // The clock is read only once the lock is found held: a run alone pays one try.
+    int64_t deadline = -1;
     while (flock(lock, LOCK_EX | LOCK_NB) != 0) {
-        if ((errno != EWOULDBLOCK && errno != EINTR) || monotonic_ms() >= deadline) {
+        bool held = errno == EWOULDBLOCK || errno == EINTR;
+        if (deadline < 0)
+            deadline = monotonic_ms() + wait_ms;
+        if (!held || monotonic_ms() >= deadline) {
             (void)close(lock);
             return -1;
         }

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include "../storage/replacement.h"
 #include "copy_command.h"
 #include "staged_file.h"
@@ -13,6 +15,9 @@ void install_unit_config(const unit_config_paths &paths) {
         !is_known_unit(unit_number))
         return;
 
+    // What the copy and the history's pipelines make is data, readable by all and written by
+    // its owner alone, whatever umask the run was started with.
+    (void)umask(022);
     // Decided once, before the copy: `cp` writes a temporary file that replaces the installed
     // one only once it is whole and on storage, so a copy that dies part-way loses nothing.
     const file_replacement replacement = plan_replacement(paths.installed_file);
