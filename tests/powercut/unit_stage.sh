@@ -42,28 +42,44 @@ make_initramfs() {
 }
 
 # Boots the unit with the package's files in place of the program (JFFS2 layout): the kernel
-# starts BusyBox init, whose inittab runs rcS (unit_init.sh in boot mode), which runs
-# /etc/init.d/S50unitcfg, the package's init script, with start. Fails unless the boot left the
-# staged record installed and repaired, the success entry, one link and nothing beside it.
+# starts BusyBox init, whose inittab runs rcS (unit_init.sh in boot mode), which runs the S??
+# scripts in order: S40stage, the unit's staging, then /etc/init.d/S50unitcfg, the package's
+# init script, with start. Fails unless the boot left the staged record installed and repaired,
+# the success entry, one link and nothing beside it. Then the same boot with a FIFO staged and
+# another at the history: it must end within the run's bounds, the old record kept whole.
 boot_through_init() {
-    local root=$work/boot-root dir=$work/boot console after
+    local root=$work/boot-root dir=$work/boot console after started took
     cp -a "$work/initramfs" "$root" && rm "$root/usr/sbin/unitcfg" &&
         dpkg-deb -x "$package" "$root" && ln -s unitcfg "$root/etc/init.d/S50unitcfg" &&
+        cp "$here/S40stage" "$root/etc/init.d/S40stage" &&
         mv "$root/init" "$root/etc/init.d/rcS" &&
         printf '::sysinit:/etc/init.d/rcS\n' >"$root/etc/inittab" &&
         (cd "$root" && find . | cpio -o -H newc --quiet | gzip -n) >"$work/boot-initramfs.gz" ||
         { echo "FAIL: boot: cannot make the unit's root from $package"; return 1; }
-    mkdir -p "$dir" && make_flash_image boot >/dev/null 2>&1 ||
-        { echo "FAIL: boot: no flash image"; return 1; }
-    console=$dir/console
-    initramfs=$work/boot-initramfs.gz init=/sbin/init boot_unit jffs2 boot "$dir/flash.img" \
-        "$console" || { echo "FAIL: boot: $(tail -n 5 "$console")"; return 1; }
-    record_from_console after "$console" >"$console.after"
-    after=$(classify_installed "$console.after" "$records")
-    grep -q "after success entry" "$console" && grep -q "after links 1$" "$console" &&
-        ! grep -q "temporary file left" "$console" && [ "$after" == repaired ] ||
-        { echo "FAIL: boot: the package's init script left the $after record: $(cat "$console")"; return 1; }
-    echo "powercut-unit: boot through BusyBox init and the package's init script: installed and repaired"
+    make_flash_image boot >/dev/null 2>&1 || { echo "FAIL: boot: no flash image"; return 1; }
+    for stage in plain hostile; do
+        mkdir -p "$dir/$stage" && cp "$dir/flash.img" "$dir/$stage/flash.img" ||
+            { echo "FAIL: boot: no flash image"; return 1; }
+        console=$dir/$stage/console
+        started=$SECONDS
+        boot_parameters=unitcfg_stage=$stage initramfs=$work/boot-initramfs.gz init=/sbin/init \
+            boot_unit jffs2 boot "$dir/$stage/flash.img" "$console" ||
+            { echo "FAIL: boot ($stage): $(tail -n 5 "$console")"; return 1; }
+        took=$((SECONDS - started))
+        record_from_console after "$console" >"$console.after"
+        after=$(classify_installed "$console.after" "$records")
+        grep -q "after links 1$" "$console" && ! grep -q "temporary file left" "$console" ||
+            { echo "FAIL: boot ($stage): $(cat "$console")"; return 1; }
+        if [ $stage = plain ]; then
+            grep -q "after success entry" "$console" && [ "$after" == repaired ] ||
+                { echo "FAIL: boot: the package's init script left the $after record: $(cat "$console")"; return 1; }
+            echo "powercut-unit: boot through BusyBox init, S40stage then the package's S50unitcfg: installed and repaired"
+        else
+            [ "$after" == old ] ||
+                { echo "FAIL: boot with FIFOs: the $after record: $(cat "$console")"; return 1; }
+            echo "powercut-unit: boot with a staged FIFO and a FIFO history: ended in $took s, the old record kept"
+        fi
+    done
 }
 
 # The flash of layout $1 as it is before the run, in $work/$1/flash.img: the old record
@@ -101,7 +117,7 @@ boot_unit() {
     [ "$layout" == ubifs ] && parts="mtdparts=34000000.flash:32M(card),-(rest) ubi.mtd=card"
     "$@" timeout 120 qemu-system-arm -M versatilepb -cpu arm926 -m 64 -kernel "$kernel/zImage" \
         -dtb "$kernel/versatile-pb.dtb" -initrd "${initramfs:-$work/initramfs.gz}" -append \
-        "console=ttyAMA0 quiet rdinit=${init:-/init} unitcfg_mode=$mode unitcfg_layout=$layout $parts" \
+        "console=ttyAMA0 quiet rdinit=${init:-/init} unitcfg_mode=$mode unitcfg_layout=$layout $parts ${boot_parameters:-}" \
         -drive if=pflash,file="$image",format=raw -display none -monitor none -serial stdio \
         -no-reboot </dev/null 2>&1 | tr -d '\r' >"$console"
     grep -q "unit: done" "$console"
