@@ -58,9 +58,14 @@ file_start read_file_start(const char *path, uint8_t *bytes, size_t size, int64_
 file_start read_trusted_file_start(const char *path, uint8_t *bytes, size_t size,
                                    int64_t &file_size, trust &verdict) {
     verdict = check_trusted_file(path, file_size);
+    if (verdict != trust::trusted)
+        return refused_file_start(verdict);
+    int fd = open_checked(path, O_NOFOLLOW, file_size);
+    return fd < 0 ? open_failure() : read_opened(fd, bytes, size);
+}
+
+file_start refused_file_start(trust verdict) {
     switch (verdict) {
-    case trust::trusted:
-        break;
     case trust::missing:
         return file_start::missing;
     case trust::not_regular:
@@ -70,8 +75,6 @@ file_start read_trusted_file_start(const char *path, uint8_t *bytes, size_t size
     default:
         return file_start::not_trusted;
     }
-    int fd = open_checked(path, O_NOFOLLOW, file_size);
-    return fd < 0 ? open_failure() : read_opened(fd, bytes, size);
 }
 
 int open_regular_file(const char *path) {

@@ -23,6 +23,10 @@ file_start read_file_start(const char *path, uint8_t *bytes, size_t size, int64_
 file_start read_trusted_file_start(const char *path, uint8_t *bytes, size_t size,
                                    int64_t &file_size, trust &verdict);
 
+/// What a file that is not to be trusted gives instead of its start: `missing`, `not_regular`
+/// and `unreadable` for those verdicts, `not_trusted` for the rest.
+file_start refused_file_start(trust verdict);
+
 /// Opens `path` for reading when it is (or names by a link) a regular file, without blocking:
 /// a FIFO or a device there is never opened, and one swapped in between the look and the open
 /// is closed again. Returns the descriptor, or -1.

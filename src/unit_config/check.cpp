@@ -154,14 +154,10 @@ bool put_install(FILE *report, const unit_config_paths &paths, unit_config_recor
         return false;
     char staged[staged_path_capacity];
     why = check_staged_file(paths.staged_directory, unit, staged, size);
-    file_start read = file_start::not_trusted;
+    file_start read = refused_file_start(why);
     if (why == trust::trusted)
         read = read_trusted_file_start(staged, staged_record.bytes, sizeof staged_record.bytes,
                                        size, why);
-    else if (why == trust::missing)
-        read = file_start::missing;
-    else if (why == trust::not_regular)
-        read = file_start::not_regular;
     staged_whole = read == file_start::whole;
     if (read != file_start::whole && read != file_start::short_file) {
         put_why_unread(report, "staged", read, size, why);
@@ -184,11 +180,9 @@ int check_unit_config(FILE *report, const unit_config_paths &paths) {
     // re-point is not followed here either.
     char missing_target[PATH_MAX];
     trust writable = check_installed_path(paths.installed_file, missing_target);
-    file_start read = file_start::not_trusted;
+    file_start read = refused_file_start(writable);
     if (writable == trust::trusted)
         read = read_record(paths.installed_file, installed, size);
-    else if (writable == trust::not_regular)
-        read = file_start::not_regular;
     bool readable = read == file_start::whole;
     if (readable) {
         put_field(report, "installed", size, " bytes\n");
