@@ -19,7 +19,7 @@ constexpr char usage_text[] =
     "/home/Quarvane/History.txt, then checks and repairs the installed configuration record.\n"
     "Takes no arguments: any others are ignored and the whole job is done.\n"
     "--check: report what a run would do, changing nothing; exit 0: nothing, 1: an install\n"
-    "or a repair, 2: no installed record. See unitcfg(8).\n";
+    "or a repair, 2: no installed record, 3: the report could not be written. See unitcfg(8).\n";
 
 /// "--help" or "--version" as the only argument asks for its text, and nothing else is done:
 /// no file is opened and no process started. Every other argument list is ignored.

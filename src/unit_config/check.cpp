@@ -202,7 +202,9 @@ int check_unit_config(FILE *report, const unit_config_paths &paths) {
         repairs = put_repair(report, *to_repair);
     else
         put(report, "repair: none\n");
-    (void)fflush(report);
+    // A report that did not reach its reader says nothing of what a run would do.
+    if (fflush(report) != 0 || ferror(report) != 0)
+        return report_lost_status;
     // What a run would change comes first; a file that holds no record only when nothing would.
     if (installs || repairs)
         return 1;

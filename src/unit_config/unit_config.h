@@ -54,5 +54,10 @@ void repair_installed_config(const unit_config_paths &paths = default_unit_confi
 /// path is a regular file) and one "repair" line a field the repair would change
 /// ("old -> new"), of the staged record when a run would install it, else of the installed one;
 /// or "repair: none". Returns 1 when a run would install or repair; else 2 when the installed
-/// file cannot be read as a record, 0 when a run would change nothing.
+/// file cannot be read as a record, 0 when a run would change nothing; and
+/// `report_lost_status` whenever the report could not be written.
 int check_unit_config(FILE *report, const unit_config_paths &paths = default_unit_config_paths);
+
+/// The status of `--check` when its report could not be written (a full disk, a closed pipe):
+/// nothing is known of what a run would do.
+inline constexpr int report_lost_status = 3;

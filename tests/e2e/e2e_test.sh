@@ -283,6 +283,9 @@ REPORT
     mv identity.bin /tmp/UNIT.CFG && rm "$installed" && cp right.bin /tmp/Quarvane/6170.CFG
     expect_only_reads --check 1
     grep -q -x 'install: yes' stdout.txt || fail "--check, nothing installed: $(cat stdout.txt)"
+    # A report that cannot be written has a status of its own.
+    "${launcher[@]}" ./unitcfg --check >/dev/full 2>/dev/null
+    expect_eq "status of --check >/dev/full" "$?" 3
 
     local arguments
     for arguments in start "--version --help" "-v /etc/passwd" "--check start"; do
