@@ -160,6 +160,17 @@ file_replacement plan_replacement(const char *installed_file) {
     return replacement;
 }
 
+bool installed_file_writable(const char *installed_file) {
+    char missing_target[PATH_MAX];
+    replacement_way way = choose_way(installed_file, missing_target);
+    if (way != replacement_way::in_place)
+        return way == replacement_way::by_rename;
+    if (missing_target[0] == '\0')
+        return access(installed_file, W_OK) == 0;
+    directory_path directory;
+    return containing_directory(missing_target, directory) && access(directory, W_OK | X_OK) == 0;
+}
+
 const char *replacement_destination(const file_replacement &replacement) {
     return replacement.way == replacement_way::by_rename ? replacement.temporary_file
                                                          : replacement.installed_file;

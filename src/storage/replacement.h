@@ -60,6 +60,11 @@ trust check_installed_path(const char *installed_file, char (&missing_target)[PA
 /// the leftovers.
 file_replacement plan_replacement(const char *installed_file);
 
+/// Whether a run could write the installed file now: the way is not refused, and by rename its
+/// directory takes a new file, in place the file (or the directory of a link's missing target)
+/// can be written; a read-only mount, bound over the file or not, cannot. Changes nothing.
+bool installed_file_writable(const char *installed_file);
+
 /// Where the new content is to be written: the temporary file, or the installed file itself.
 const char *replacement_destination(const file_replacement &replacement);
 

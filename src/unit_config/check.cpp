@@ -190,7 +190,9 @@ int check_unit_config(FILE *report, const unit_config_paths &paths) {
     } else {
         put_why_unread(report, "installed", read, size, writable);
     }
-    installs = installs && writable == trust::trusted;
+    // Where nothing can be written now (a read-only mount), a run installs and repairs nothing.
+    bool can_write = writable == trust::trusted && installed_file_writable(paths.installed_file);
+    installs = installs && can_write;
 
     put(report, installs ? "install: yes\n" : "install: no\n");
     // The repair works on what the install leaves: the staged record when one is installed.
@@ -202,11 +204,14 @@ int check_unit_config(FILE *report, const unit_config_paths &paths) {
         repairs = put_repair(report, *to_repair);
     else
         put(report, "repair: none\n");
+    if (repairs && !can_write)
+        put(report, "repair: cannot be written\n");
     // A report that did not reach its reader says nothing of what a run would do.
     if (fflush(report) != 0 || ferror(report) != 0)
         return report_lost_status;
-    // What a run would change comes first; a file that holds no record only when nothing would.
-    if (installs || repairs)
+    // What a run would change comes first; then a record a run cannot keep right: none, or one
+    // whose repair cannot be written.
+    if (installs || (repairs && can_write))
         return 1;
-    return readable ? 0 : 2;
+    return readable && !repairs ? 0 : 2;
 }

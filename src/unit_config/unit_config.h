@@ -53,8 +53,10 @@ void repair_installed_config(const unit_config_paths &paths = default_unit_confi
 /// "checksum" (with "(right)" or "(wrong)"), then "install" (yes when a known unit's staged
 /// path is a regular file) and one "repair" line a field the repair would change
 /// ("old -> new"), of the staged record when a run would install it, else of the installed one;
-/// or "repair: none". Returns 1 when a run would install or repair; else 2 when the installed
-/// file cannot be read as a record, 0 when a run would change nothing; and
+/// or "repair: none", then "repair: cannot be written" when the installed file cannot be
+/// written now (a run then installs and repairs nothing). Returns 1 when a run would install or
+/// repair; else 2 when the installed file holds no record a run can keep right (it cannot be
+/// read as a record, or its repair cannot be written), 0 when a run would change nothing; and
 /// `report_lost_status` whenever the report could not be written.
 int check_unit_config(FILE *report, const unit_config_paths &paths = default_unit_config_paths);
 

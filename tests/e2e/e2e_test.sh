@@ -155,12 +155,17 @@ case_replacement_holds() {
     done
 }
 
-# A record that needs a repair in a file that cannot be opened for writing stays as it is.
+# A record that needs a repair in a file that cannot be opened for writing stays as it is, and
+# --check says that the repair cannot be written.
 case_read_only_installed() {
     typical_staged_record >"$installed"
     cp "$installed" before.bin
     mount --bind "$installed" "$installed"
     mount -o remount,bind,ro "$installed"
+    # --check says so, and does not promise a repair.
+    "${launcher[@]}" ./unitcfg --check >check.txt
+    expect_eq "--check over a read-only file: status" "$?" 2
+    grep -q -x 'repair: cannot be written' check.txt || fail "--check: $(cat check.txt)"
     run_unitcfg
     expect_eq "output" "$(cat stdout.txt stderr.txt)" ""
     cmp -s before.bin "$installed" || fail "the read-only file changed"
