@@ -78,6 +78,15 @@ case_install_keeps_file_kind() {
         expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
         expect_typical_repaired_record
         expect_eq "owner without CAP_CHOWN" "$(stat -c %u:%g "$installed")" "$owner"
+        # Without CAP_FOWNER, the new file's mode is set while it is still root's, then its
+        # owner: the file is replaced, its mode and owner kept.
+        rm "$history" && echo "installed before" >"$installed" && chmod 0604 "$installed"
+        launcher=(setpriv --bounding-set -fowner "${kernel[@]}")
+        run_unitcfg
+        launcher=("${kernel[@]}")
+        expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
+        expect_typical_repaired_record
+        expect_eq "mode and owner without CAP_FOWNER" "$(stat -c %a:%u:%g "$installed")" "604:$owner"
     fi
 
     for target in /tmp/linked.CFG /tmp/bound.CFG /usr/share/Quarvane/bound.CFG \

@@ -206,6 +206,17 @@ TEST_F(Install, AStagedFileOthersCouldHavePutThereFailsLikeAMissingOne) {
     expect_nothing_happened();
 }
 
+TEST_F(Install, ADirectoryAtTheInstalledPathFailsTheInstall) {
+    write_file(identity, identity_of(6170));
+    stage(6170);
+    ASSERT_EQ(unlink(installed.c_str()), 0);
+    ASSERT_EQ(mkdir(installed.c_str(), 0755), 0);
+    install();
+    EXPECT_EQ(printed, "Command not found or exited with error status\n");
+    EXPECT_FALSE(file_exists(installed + "/6170.CFG"));
+    EXPECT_NE(read_file(history).find("updated failed."), std::string::npos);
+}
+
 TEST_F(Install, TheInstalledFileIsDataWhateverModeTheStagedFileHas) {
     write_file(identity, identity_of(6170));
     stage(6170);
