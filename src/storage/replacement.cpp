@@ -54,9 +54,47 @@ bool may_change_owner() {
     return (sets[0] & cap_chown) != 0;
 }
 
+/// Whether `id` has a name in this process's user namespace, by the map `map_path`
+/// (/proc/self/uid_map or gid_map, lines of "inside outside count"). A file whose owner has
+/// none shows the overflow ID, and no process in the namespace may give a file that owner (an
+/// unprivileged container's root has CAP_CHOWN, yet fchown fails with EINVAL). True where the
+/// map cannot be read: a kernel without user namespaces maps everyone.
+bool id_is_mapped(unsigned long id, const char *map_path) {
+    FILE *map = fopen(map_path, "re");
+    if (map == nullptr)
+        return true;
+    bool mapped = false;
+    unsigned long fields[3] = {};
+    unsigned long value = 0;
+    int field = 0;
+    bool in_number = false;
+    for (int c = getc(map);; c = getc(map)) {
+        if (c >= '0' && c <= '9') {
+            value = value * 10 + static_cast<unsigned long>(c - '0');
+            in_number = true;
+            continue;
+        }
+        if (in_number)
+            fields[field++] = value;
+        value = 0;
+        in_number = false;
+        if (field == 3) {
+            mapped = mapped || (id >= fields[0] && id - fields[0] < fields[2]);
+            field = 0;
+        }
+        if (c == EOF)
+            break;
+    }
+    (void)fclose(map);
+    return mapped;
+}
+
 /// A new file made by this process can be given the installed file's owner.
 bool owner_can_be_kept(const struct stat &installed) {
-    return (installed.st_uid == geteuid() && installed.st_gid == getegid()) || may_change_owner();
+    if (installed.st_uid == geteuid() && installed.st_gid == getegid())
+        return true;
+    return may_change_owner() && id_is_mapped(installed.st_uid, "/proc/self/uid_map") &&
+           id_is_mapped(installed.st_gid, "/proc/self/gid_map");
 }
 
 /// How the installed file is replaced: see `plan_replacement`. Device numbers are not

@@ -87,6 +87,15 @@ case_install_keeps_file_kind() {
         expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
         expect_typical_repaired_record
         expect_eq "mode and owner without CAP_FOWNER" "$(stat -c %a:%u:%g "$installed")" "604:$owner"
+        # In a user namespace where that owner has no name (an unprivileged container), root's
+        # CAP_CHOWN cannot give it to a new file: the file is written through, its owner kept.
+        rm "$history" && echo "installed before" >"$installed" && chmod 0666 "$installed"
+        launcher=(unshare --user --map-root-user "${kernel[@]}")
+        run_unitcfg
+        launcher=("${kernel[@]}")
+        expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
+        expect_typical_repaired_record
+        expect_eq "owner in a user namespace" "$(stat -c %u:%g "$installed")" "$owner"
     fi
 
     for target in /tmp/linked.CFG /tmp/bound.CFG /usr/share/Quarvane/bound.CFG \
