@@ -167,31 +167,37 @@ bool put_install(FILE *report, const unit_config_paths &paths, unit_config_recor
     return true;
 }
 
+/// The installed line and, for a whole record, its fields. Returns whether there is one, left
+/// in `installed`; `can_write` says whether a run could write the installed file now. A link
+/// others may re-point is not followed here either.
+bool put_installed(FILE *report, const char *installed_file, unit_config_record &installed,
+                   bool &can_write) {
+    int64_t size = 0;
+    char missing_target[PATH_MAX];
+    trust writable = check_installed_path(installed_file, missing_target);
+    file_start read = refused_file_start(writable);
+    if (writable == trust::trusted)
+        read = read_record(installed_file, installed, size);
+    can_write = writable == trust::trusted && installed_file_writable(installed_file);
+    if (read != file_start::whole) {
+        put_why_unread(report, "installed", read, size, writable);
+        return false;
+    }
+    put_field(report, "installed", size, " bytes\n");
+    put_record(report, installed);
+    return true;
+}
+
 } // namespace
 
 int check_unit_config(FILE *report, const unit_config_paths &paths) {
     unit_config_record staged_record{};
     bool staged_whole = false;
     bool installs = put_install(report, paths, staged_record, staged_whole);
-
     unit_config_record installed{};
-    int64_t size = 0;
-    // Where nothing may be written, a run neither installs nor repairs, and a link others may
-    // re-point is not followed here either.
-    char missing_target[PATH_MAX];
-    trust writable = check_installed_path(paths.installed_file, missing_target);
-    file_start read = refused_file_start(writable);
-    if (writable == trust::trusted)
-        read = read_record(paths.installed_file, installed, size);
-    bool readable = read == file_start::whole;
-    if (readable) {
-        put_field(report, "installed", size, " bytes\n");
-        put_record(report, installed);
-    } else {
-        put_why_unread(report, "installed", read, size, writable);
-    }
+    bool can_write = false;
+    bool readable = put_installed(report, paths.installed_file, installed, can_write);
     // Where nothing can be written now (a read-only mount), a run installs and repairs nothing.
-    bool can_write = writable == trust::trusted && installed_file_writable(paths.installed_file);
     installs = installs && can_write;
 
     put(report, installs ? "install: yes\n" : "install: no\n");
