@@ -24,8 +24,12 @@ void put_decimal(filled_text &text, uint16_t number) {
     char digits[max_decimal_digits];
     size_t count = 0;
     do {
-        digits[sizeof digits - 1 - count++] = static_cast<char>('0' + number % 10);
-        number = static_cast<uint16_t>(number / 10);
+        // The remainder from the quotient: the unit has no divide instruction, and a `%` brings
+        // libgcc's division into its binary at -Os.
+        unsigned value = number;
+        unsigned quotient = value / 10U;
+        digits[sizeof digits - 1 - count++] = static_cast<char>('0' + (value - quotient * 10U));
+        number = static_cast<uint16_t>(quotient);
     } while (number != 0);
     put(text, digits + sizeof digits - count, count);
 }

@@ -51,7 +51,8 @@ int milliseconds_left(int64_t deadline) {
 int64_t monotonic_ms() {
     struct timespec now {};
     (void)clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    // Division by a constant, unsigned: a multiplication, not libgcc's division, on the unit.
+    return static_cast<int64_t>(now.tv_sec) * 1000 + static_cast<uint32_t>(now.tv_nsec) / 1000000U;
 }
 
 bool start_shell(const char *command, const child_user &user, bool capture_output,
@@ -130,7 +131,10 @@ int finish_shell(shell_child &child, int64_t deadline) {
         int left = milliseconds_left(deadline);
         if (left == 0)
             break;
-        struct timespec wait_for = {left / 1000, static_cast<long>(left % 1000) * 1000000};
+        // At most a second at a time: the loop looks again, and no division is needed.
+        struct timespec wait_for = {1, 0};
+        if (left < 1000)
+            wait_for = {0, static_cast<long>(left) * 1000000};
         (void)sigtimedwait(&chld, nullptr, &wait_for);
     }
     // Past the deadline: the shell and everything it started end now.

@@ -13,6 +13,13 @@ void put(FILE *report, const char *text) {
     (void)fputs(text, report);
 }
 
+/// `value` / 10, as a multiplication by the reciprocal (0xCCCCCCCD / 2^35, exact for every
+/// 32-bit value). Built for size, the compiler would call libgcc's division for `/` and `%`
+/// here: the unit has no divide instruction, and its binary need not carry one.
+uint32_t tenth(uint32_t value) {
+    return static_cast<uint32_t>((uint64_t{value} * uint64_t{0xCCCCCCCD}) >> 35);
+}
+
 /// Divides `value` by 10 in place and returns the remainder, in 32-bit steps: a 64-bit
 /// division would bring the C runtime's long division into the unit's binary.
 unsigned divide_by_ten(uint64_t &value) {
@@ -20,8 +27,9 @@ unsigned divide_by_ten(uint64_t &value) {
     uint32_t remainder = 0;
     for (int shift = 48; shift >= 0; shift -= 16) {
         uint32_t part = remainder << 16 | static_cast<uint32_t>(value >> shift & 0xFFFF);
-        quotient |= static_cast<uint64_t>(part / 10) << shift;
-        remainder = part % 10;
+        uint32_t part_quotient = tenth(part);
+        quotient |= static_cast<uint64_t>(part_quotient) << shift;
+        remainder = part - part_quotient * 10;
     }
     value = quotient;
     return remainder;
