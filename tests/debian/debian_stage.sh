@@ -30,7 +30,7 @@ fail() {
 if [ ! -s "$base" ]; then
     mkdir -p "$cache"
     start=$SECONDS
-    mmdebstrap --quiet --variant=minbase --include="$packages" \
+    mmdebstrap --quiet --format=tar --variant=minbase --include="$packages" \
         --customize-hook='chroot "$1" apt-get clean' bookworm "$base.new" ||
         { echo "FAIL: debian-boot: mmdebstrap failed"; exit 1; }
     mv "$base.new" "$base"
