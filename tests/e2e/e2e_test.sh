@@ -69,33 +69,14 @@ case_install_keeps_file_kind() {
     run_unitcfg
     expect_typical_repaired_record
     expect_eq "mode and owner" "$(stat -c %a:%u:%g "$installed")" "604:$owner"
-    # Root without CAP_CHOWN cannot give a new file that owner, so it writes through.
+    # Root without CAP_CHOWN cannot give a new file that owner, so it writes through. Without
+    # CAP_FOWNER, the new file's mode is set while it is still root's, then its owner. In a user
+    # namespace where that owner has no name (an unprivileged container), root's CAP_CHOWN
+    # cannot give it to a new file: it is written through. Each time the mode and owner stay.
     if [ $owner != 0:0 ]; then
-        rm "$history" && echo "installed before" >"$installed"
-        launcher=(setpriv --bounding-set -chown "${kernel[@]}")
-        run_unitcfg
-        launcher=("${kernel[@]}")
-        expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
-        expect_typical_repaired_record
-        expect_eq "owner without CAP_CHOWN" "$(stat -c %u:%g "$installed")" "$owner"
-        # Without CAP_FOWNER, the new file's mode is set while it is still root's, then its
-        # owner: the file is replaced, its mode and owner kept.
-        rm "$history" && echo "installed before" >"$installed" && chmod 0604 "$installed"
-        launcher=(setpriv --bounding-set -fowner "${kernel[@]}")
-        run_unitcfg
-        launcher=("${kernel[@]}")
-        expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
-        expect_typical_repaired_record
-        expect_eq "mode and owner without CAP_FOWNER" "$(stat -c %a:%u:%g "$installed")" "604:$owner"
-        # In a user namespace where that owner has no name (an unprivileged container), root's
-        # CAP_CHOWN cannot give it to a new file: the file is written through, its owner kept.
-        rm "$history" && echo "installed before" >"$installed" && chmod 0666 "$installed"
-        launcher=(unshare --user --map-root-user "${kernel[@]}")
-        run_unitcfg
-        launcher=("${kernel[@]}")
-        expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
-        expect_typical_repaired_record
-        expect_eq "owner in a user namespace" "$(stat -c %u:%g "$installed")" "$owner"
+        install_over_owner 0604 setpriv --bounding-set -chown
+        install_over_owner 0604 setpriv --bounding-set -fowner
+        install_over_owner 0666 unshare --user --map-root-user
     fi
 
     for target in /tmp/linked.CFG /tmp/bound.CFG /usr/share/Quarvane/bound.CFG \
@@ -128,6 +109,20 @@ case_install_keeps_file_kind() {
     launcher=("${kernel[@]}")
     expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
     installed=/tmp/bound.CFG expect_typical_repaired_record
+}
+
+# The typical install over an installed file of $owner with mode $1, the launcher $kernel
+# started by $2...: it installs and repairs, and the file keeps its mode and owner.
+install_over_owner() {
+    local mode=$1
+    shift
+    rm -f "$history" && echo "installed before" >"$installed" && chmod "$mode" "$installed"
+    launcher=("$@" "${kernel[@]}")
+    run_unitcfg
+    launcher=("${kernel[@]}")
+    expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
+    expect_typical_repaired_record
+    expect_eq "mode and owner under $1" "$(stat -c %a:%u:%g "$installed")" "${mode#0}:$owner"
 }
 
 # The installed file is replaced by rename, never written through, on every layout a unit has:
