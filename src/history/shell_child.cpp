@@ -87,7 +87,8 @@ bool start_shell(const char *command, const child_user &user, bool capture_outpu
             (void)close(pipe_ends[0]);
         return false;
     }
-    // Both sides set the group, so that it is there whichever runs first.
+    // A vfork child has set its group before its exec; where vfork is a plain fork, whichever
+    // side runs first sets it.
     (void)setpgid(pid, pid);
     child.pid = pid;
     child.output = capture_output ? pipe_ends[0] : -1;
