@@ -74,32 +74,100 @@ writes_from_trace() {
 }
 
 # Perl shared by build_state and state_digests. read_writes: the write list in file $_[0]
-# ("OFFSET HEXBYTES" lines) as [offset, bytes] pairs. state_writes: what lands of those writes
-# in the state named $_[0], in order, each [offset, bytes, index]: "K" has the first K writes
-# landed; "K-half" the first K-1 and the first half of write K's bytes, in whole units of
-# $atom bytes when set (a program or an erase of NOR flash, a write of several sectors,
-# stopped part-way); "K-without-J" the first K but write J, as a disk's volatile cache may
-# leave them.
+# ("OFFSET HEXBYTES" lines) as [offset, bytes] pairs; with $before set, each write also holds
+# the bytes it overwrote (writes_before). state_writes: what lands of those writes in the state
+# named $_[0], in order, each [offset, bytes, index]: "K" has the first K writes landed;
+# "K-without-J" the first K but write J, as a disk's volatile cache may leave them; "K-half" the
+# first K-1 and write K stopped part-way: with $before, cut in the middle of the bytes it
+# changes (a program of NOR flash changes a few bytes of the range the emulator writes back),
+# else the first half of its bytes in whole units of $atom bytes (a write of several sectors);
+# "K-bits" (with $before) the first K-1 and write K with only part of its bits programmed: NOR
+# flash clears bits one way, and a program cut short leaves every other bit it clears still set.
 state_perl='
     sub read_writes {
         open(my $in, "<", $_[0]) or die "$_[0]: $!";
-        return map { my ($offset, $hex) = split; [$offset, pack("H*", $hex)] } <$in>;
+        my @writes = map { my ($offset, $hex) = split; [$offset, pack("H*", $hex)] } <$in>;
+        return @writes unless $ENV{before};
+        open(my $old, "<", $ENV{before}) or die "$ENV{before}: $!";
+        my @old = map { chomp; pack("H*", $_) } <$old>;
+        $writes[$_][2] = $old[$_] for 0 .. $#writes;
+        return @writes;
+    }
+    # The first and past-the-last byte a write changes, against what it overwrote.
+    sub changed_range {
+        my ($new, $old) = @_;
+        my $diff = $new ^ $old;
+        $diff =~ /[^\0]/g or return (0, 0);
+        my $lo = pos($diff) - 1;
+        $diff =~ /[^\0]\0*$/ or die;
+        return ($lo, $-[0] + 1);
+    }
+    sub partial_write {
+        my ($new, $old, $kind) = @_;
+        my ($lo, $hi) = changed_range($new, $old);
+        my $mid = $lo + int(($hi - $lo) / 2);
+        return substr($new, 0, $mid) . substr($old, $mid) if $kind eq "half";
+        my $partial = $new;
+        for my $i ($lo .. $hi - 1) {
+            my ($n, $o) = (ord(substr($new, $i, 1)), ord(substr($old, $i, 1)));
+            substr($partial, $i, 1) = chr($n | ($o & ~$n & 0xAA));
+        }
+        return $partial;
+    }
+    # Whether a write only clears bits of what it overwrites (a program, not an erase).
+    sub is_program {
+        my ($new, $old) = @_;
+        my ($lo, $hi) = changed_range($new, $old);
+        return $hi > $lo && (($new & ~$old) =~ tr/\0//c) == 0;
     }
     sub state_writes {
         my ($name, $writes) = @_;
         my $atom = $ENV{atom} || 1;
-        my ($upto, $half, $skip) = ($name =~ /^(\d+)(-half)?(?:-without-(\d+))?$/)
+        my ($upto, $kind, $skip) = ($name =~ /^(\d+)(?:-(half|bits))?(?:-without-(\d+))?$/)
             or die "no state $name";
         my @landed;
         for my $n (1 .. $upto) {
             next if defined $skip && $n == $skip;
-            my ($offset, $bytes) = @{$writes->[$n - 1]};
-            $bytes = substr($bytes, 0, int(length($bytes) / 2 / $atom) * $atom)
-                if $half && $n == $upto;
+            my ($offset, $bytes, $old) = @{$writes->[$n - 1]};
+            if ($kind && $n == $upto) {
+                $bytes = defined $old ? partial_write($bytes, $old, $kind)
+                                      : substr($bytes, 0, int(length($bytes) / 2 / $atom) * $atom);
+            }
             push @landed, [$offset, $bytes, $n - 1];
         }
         return @landed;
     }'
+
+# Writes to file $3, one line a write of list $2, the bytes in hexadecimal that it overwrote
+# in image $1 as the writes before it left them.
+writes_before() {
+    before="" perl -e "$state_perl"'
+        my ($image, $list, $out) = @ARGV;
+        my @writes = read_writes($list);
+        open(my $in, "<", $image) or die "$image: $!";
+        binmode $in;
+        local $/;
+        my $flash = <$in>;
+        open(my $to, ">", $out) or die "$out: $!";
+        for (@writes) {
+            print $to unpack("H*", substr($flash, $_->[0], length $_->[1])), "\n";
+            substr($flash, $_->[0], length $_->[1]) = $_->[1];
+        }
+        close($to) or die;' "$1" "$2" "$3"
+}
+
+# The states of write list $1 (read with $before) on the unit's flash, one name a line: each
+# prefix, each with its last write half done, and, where that write is a program, with only
+# part of its bits cleared.
+flash_states() {
+    perl -e "$state_perl"'
+        my @writes = read_writes($ARGV[0]);
+        print "0\n";
+        for my $n (1 .. @writes) {
+            print "$n-half\n$n\n";
+            print "$n-bits\n" if is_program($writes[$n - 1][1], $writes[$n - 1][2]);
+        }' "$1"
+}
 
 # Builds in image $4 the state named $3 (state_writes) of write list $2 over image $1.
 build_state() {
