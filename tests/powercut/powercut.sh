@@ -259,22 +259,27 @@ check_states() {
     rm -rf "$verdicts"
 }
 
-# Sums up the verdict lines ("NAME booted|same HELD" or "NAME booted|same FAIL: ...") on
-# standard input for stage $1, layout $2 with $3 writes: prints the FAIL lines and one line of
-# counts. Returns 1 on a FAIL.
+# Sums up the verdict lines ("NAME booted|same HELD", "NAME booted|same unmountable" or
+# "NAME booted|same FAIL: ...") on standard input for stage $1, layout $2 with $3 writes: prints
+# the FAIL lines and one line of counts, with the states no boot could mount, if any, apart.
+# Returns 1 on a FAIL.
 sum_up_states() {
-    local stage=$1 layout=$2 writes=$3 name how verdict states=0 booted=0 failed=0
+    local stage=$1 layout=$2 writes=$3 name how verdict states=0 booted=0 failed=0 unmountable=()
     declare -A count=()
     while read -r name how verdict; do
         states=$((states + 1))
         [ "$how" == booted ] && booted=$((booted + 1))
         case $verdict in
         old | staged | repaired) count[$verdict]=$((${count[$verdict]:-0} + 1)) ;;
+        unmountable) unmountable+=("$name") ;;
         *) echo "$verdict"; failed=$((failed + 1)) ;;
         esac
     done
+    local mountable=$((states - ${#unmountable[@]})) apart=
+    [ ${#unmountable[@]} -eq 0 ] ||
+        apart=", unmountable by the file system's own writes ${#unmountable[@]} (${unmountable[*]})"
     echo "$stage: $layout: $writes writes, $states states judged, $booted booted: old" \
-        "${count[old]:-0}, staged ${count[staged]:-0}, repaired ${count[repaired]:-0}, failed" \
-        "$failed; the next run restored $((states - failed)) of $states"
-    [ $failed -eq 0 ] && [ $states -gt 0 ]
+        "${count[old]:-0}, staged ${count[staged]:-0}, repaired ${count[repaired]:-0}$apart," \
+        "failed $failed; the next run restored $((mountable - failed)) of the $mountable mounted"
+    [ $failed -eq 0 ] && [ $mountable -gt 0 ]
 }

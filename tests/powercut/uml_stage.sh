@@ -4,10 +4,17 @@
 # host with AVX-512). One boot runs unitcfg as at boot on the unit's storage through
 # dm-log-writes, which logs every write and flush in the order they completed. Every state a
 # power cut can leave is then rebuilt from the log: each prefix of the writes, each with its last
-# write half done (whole sectors), and, since a disk's volatile cache may keep the writes since
-# the last flush in any order, each state at a flush with one of those writes left out. Each is
-# repaired by e2fsck, mounted by the guest's kernel, judged, and must recover on the next run
-# (powercut.sh).
+# write half done, and, since a disk's volatile cache may keep the writes since the last flush in
+# any order, each state at a flush with one of those writes left out. The disk is taken to write
+# each 512-byte sector whole, and no more: a write of several sectors (every block of this file
+# system is two) may stop between them, and the half-done write is its first half of sectors.
+# Each state is judged as the unit's boot finds it, two ways: as it is, mounted by the guest's
+# kernel (which replays the journal), and after the preen a boot runs before it mounts
+# (`e2fsck -p`); then the next run must recover it (powercut.sh). A state no boot can mount (the
+# kernel refuses it, or the preen stops the boot) counts apart when the write it cuts or leaves
+# out is one of the file system's own blocks (superblock, group tables, journal, directories),
+# since the program writes only its files' data, and when, repaired by hand, it recovers all
+# the same. Any other such state fails.
 # usage: uml_stage.sh UNITCFG
 # Exits 0 when every state passed, 1 otherwise.
 set -u
@@ -105,15 +112,45 @@ states_from_log() {
         close($out) or die;' "$1" "$2"
 }
 
-# Checks states NAME... in one boot, one disk each: builds each, has e2fsck repair it as a boot
-# would, boots them, judges each by its part of the console. Prints "NAME VERDICT" for each.
+# Builds in image $2 the state named $1: a state name of build_state, as the kernel would mount
+# it, or that name and "+preen", after the preen. Returns the preen's status.
+make_state() {
+    local status=0
+    atom=512 build_state "$work/base.img" "$work/writes" "${1%+preen}" "$2"
+    [ "$1" == "${1%+preen}" ] || e2fsck -p "$2" >/dev/null 2>&1 || status=$?
+    return $status
+}
+
+# Prints each state named on standard input, each once as it is and once preened, with a digest
+# of its image and what the preen returned: states with the same digest are the same image.
+preened_digests() {
+    local name image=$work/digest.img status
+    while read -r name; do
+        for name in "$name" "$name+preen"; do
+            status=0
+            make_state "$name" "$image" || status=$?
+            echo "$name $(md5sum <"$image" | cut -d ' ' -f 1):$status"
+        done
+    done
+    rm -f "$image"
+}
+
+# Checks states NAME... in one boot, one disk each: builds each, boots them, judges each by its
+# part of the console. Prints "NAME VERDICT" for each. A state the kernel will not mount is
+# "unmountable"; so is one the preen stops, if after its repair by hand (`e2fsck -fy`, which
+# takes a backup superblock) the next run recovers it.
 check_batch() {
-    local name status images=() console=$work/batch-$1.console letters=bcdefghijklmnop
+    local name status images=() console=$work/batch-$1.console letters=bcdefghijklmnop verdict
+    declare -A by_hand=()
     for name; do
         status=0
-        atom=512 build_state "$work/base.img" "$work/writes" "$name" "$work/state-$name.img"
-        e2fsck -fy "$work/state-$name.img" >/dev/null 2>&1 || status=$?
-        [ $status -lt 4 ] || { echo "$name FAIL: ext4 $name: e2fsck could not repair it"; continue; }
+        make_state "$name" "$work/state-$name.img" || status=$?
+        if [ $status -ge 4 ]; then
+            by_hand[$name]=1 status=0
+            e2fsck -fy "$work/state-$name.img" >/dev/null 2>&1 || status=$?
+            [ $status -lt 4 ] ||
+                { echo "$name FAIL: ext4 $name: e2fsck -fy cannot repair it"; continue; }
+        fi
         images+=("$work/state-$name.img")
     done
     [ ${#images[@]} -gt 0 ] || return 0
@@ -123,13 +160,69 @@ check_batch() {
         # This disk's part of the console, from its heading to the next one.
         awk -v heading="guest: disk /dev/ubd${letters:disk:1}" '
             /^guest: disk / { inside = ($0 == heading) } inside' "$console" >"$console.$name"
-        if grep -q "unit: after" "$console.$name"; then
-            echo "$name $(judge_state "ext4 $name" "$console.$name")"
+        if grep -q "unit: unmountable" "$console.$name"; then
+            verdict=unmountable
+        elif grep -q "unit: after" "$console.$name"; then
+            verdict=$(judge_state "ext4 $name" "$console.$name")
         else
-            echo "$name FAIL: ext4 $name: the check did not get through: $(tail -n 3 "$console")"
+            verdict="FAIL: ext4 $name: the check did not get through: $(tail -n 3 "$console")"
         fi
+        case ${by_hand[$name]:-}:$verdict in
+        1:unmountable) verdict="FAIL: ext4 $name: unmountable even repaired by hand" ;;
+        1:FAIL:*) verdict="FAIL: ext4 $name: unmountable; by hand, ${verdict#"FAIL: ext4 $name: "}" ;;
+        1:*) verdict=unmountable ;;
+        esac
+        echo "$name $verdict"
     done
     rm -f "${images[@]}"
+}
+
+# Prints the blocks of the file system on image $1 that are its own, as "FIRST LAST" lines:
+# every group's superblock, descriptors and bitmaps, the inode tables, the journal's and each
+# directory's blocks (the directories of the storage $2 as made, and lost+found); the rest
+# holds the files' data.
+file_system_blocks() {
+    local directory
+    dumpe2fs "$1" 2>/dev/null |
+        perl -ne 'print "$1 ", $2 // $1, "\n"
+            while /(?:superblock|descriptors|GDT blocks|bitmap|table) at (\d+)(?:-(\d+))?/g'
+    for directory in "<8>" /lost+found $(cd "$2" && find . -type d | sed 's|^\.||; s|^$|/|'); do
+        debugfs -R "blocks $directory" "$1" 2>/dev/null | tr ' ' '\n' | grep -x '[0-9]*' |
+            sed 's/.*/& &/'
+    done
+}
+
+# Reads verdict lines ("NAME booted|same VERDICT") and passes them on, each "unmountable" one
+# either as such, when the write its state cuts short or leaves out touches only blocks of the
+# file system's own (file $1, file_system_blocks), or as a FAIL.
+own_writes_unmountable() {
+    perl -e '
+        my ($blocks, $size, $list) = @ARGV;
+        open(my $in, "<", $blocks) or die "$blocks: $!";
+        my %own;
+        for (<$in>) { my ($first, $last) = split; $own{$_} = 1 for $first .. $last }
+        open($in, "<", $list) or die "$list: $!";
+        my @writes = map { [split] } <$in>;
+        while (<STDIN>) {
+            my ($name, $how, $verdict) = /^(\S+) (\S+) (.*)$/ or die "no verdict: $_";
+            if ($verdict eq "unmountable") {
+                my ($upto, $half, $skip) =
+                    $name =~ /^(\d+)(-half)?(?:-without-(\d+))?(?:\+preen)?$/ or die $name;
+                my $cut = $skip // ($half ? $upto : undef);
+                my $why;
+                if (!defined $cut) {
+                    $why = "unmountable with every write whole";
+                } else {
+                    my ($offset, $hex) = @{$writes[$cut - 1]};
+                    my $end = $offset + length($hex) / 2;
+                    $why = "unmountable, and write $cut holds file data"
+                        if grep { !$own{$_} } int($offset / $size) .. int(($end - 1) / $size);
+                }
+                $verdict = "FAIL: ext4 $name: $why" if $why;
+            }
+            print "$name $how $verdict\n";
+        }' "$1" "$(dumpe2fs -h "$work/base.img" 2>/dev/null | awk '/^Block size:/ { print $3 }')" \
+        "$work/writes"
 }
 
 powercut_records "$work"
@@ -141,7 +234,8 @@ boot_guest record "$work/record.console" "$work/recorded.img" "$work/log.img" ||
     { echo "FAIL: the recording boot failed: $(tail -n 5 "$work/record.console")"; exit 1; }
 states_from_log "$work/log.img" "$work/writes" >"$work/states" ||
     { echo "FAIL: cannot read the log of writes"; exit 1; }
+file_system_blocks "$work/base.img" "$work/storage" >"$work/own-blocks"
 # Fifteen disks a boot, the most UML gives a guest beside its root.
-atom=512 state_digests "$work/base.img" "$work/writes" <"$work/states" | check_states 15 |
+preened_digests <"$work/states" | check_states 15 | own_writes_unmountable "$work/own-blocks" |
     sum_up_states powercut-uml ext4 "$(wc -l <"$work/writes")" &&
     echo "powercut-uml: every state passed"
