@@ -82,7 +82,9 @@ boot() {
         -append "root=/dev/vda rw console=ttyS0 quiet systemd.show_status=0 unitcfg.scenario=$1" \
         </dev/null >"$work/$1.console" 2>&1
     tr -d '\r' <"$work/$1.console" | sed -n 's/^.*boot-report: //p' >"$work/$1.report"
-    echo "debian-boot: $1: booted in $((SECONDS - start)) s"
+    local took
+    took=$(value "$1" job-took)
+    echo "debian-boot: $1: booted in $((SECONDS - start)) s${took:+, the job ran $((took / 1000)) ms}"
     grep -q '^done$' "$work/$1.report" ||
         { tail -n 30 "$work/$1.console"; fail "$1: the boot did not report"; }
 }
@@ -100,6 +102,8 @@ expect staged job-result "success 0"
 expect staged ordering-cycles 0
 expect staged failed-units 0
 [ "$(value staged job-started)" -gt 0 ] 2>/dev/null || fail "staged: the job did not run"
+[ $failures -eq 0 ] || echo "debian-boot: staged: the job printed '$(value staged job-output)';" \
+    "the history holds '$(value staged history-text)'"
 [ "$(value staged staging-ended)" -gt 0 ] 2>/dev/null &&
     [ "$(value staged job-started)" -ge "$(value staged staging-ended)" ] ||
     fail "staged: the job started at $(value staged job-started), before the staging ended at $(value staged staging-ended)"
