@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "shell_child.h"
+#include "user_account.h"
 
 /// The unit's history file. Every entry command appends to it with `cat >>`.
 inline constexpr char default_history_path[] = "/home/Quarvane/History.txt";
@@ -26,12 +27,14 @@ struct history_log {
 /// Decides who appends to `history_path`, with no more privilege than its directory's owner.
 /// When the way to the directory may be changed only by root or the effective user (see
 /// `walk_trusted_way`) and the directory is theirs, writable by no one else (or missing), the
-/// pipelines run as this process. When it is another user's, they run as that user and the
-/// directory's group, with no supplementary groups, and an existing history file that root
-/// made earlier (a regular file with one link, never reached through a link) is first given
-/// to that user, so that it goes on growing. Anything else (a way others may change, a
-/// directory of root's that others may write) makes no entries. Never writes the history.
-history_log open_history_log(const char *history_path = default_history_path);
+/// pipelines run as this process. When it is another user's, they run as that user and that
+/// user's own group from `account_file` (see `find_primary_group`), with no supplementary
+/// groups, and an existing history file that root made earlier (a regular file with one link,
+/// never reached through a link) is first given to that user and group, so that it goes on
+/// growing. Anything else (a way others may change, a directory of root's that others may
+/// write, an owner with no account) makes no entries. Never writes the history.
+history_log open_history_log(const char *history_path = default_history_path,
+                             const char *account_file = default_account_file);
 
 /// Runs `command` (a NUL-terminated shell command line) through the system shell with its
 /// standard output read through a pipe; its standard error is left alone.

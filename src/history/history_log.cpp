@@ -4,6 +4,7 @@
 
 #include "../storage/trusted_path.h"
 #include "history.h"
+#include "user_account.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ bool hand_over_history(const char *history_path, uid_t owner, gid_t group) {
 
 } // namespace
 
-history_log open_history_log(const char *history_path) {
+history_log open_history_log(const char *history_path, const char *account_file) {
     history_log log{history_path, false, run_as_self, entry_deadline_ms};
     directory_path directory;
     char resolved[PATH_MAX];
@@ -49,8 +50,13 @@ history_log open_history_log(const char *history_path) {
         log.appends = (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
         return log;
     }
+    // The owner's own group, never the directory's: that may be one the owner is not in. An
+    // owner the user database does not know gets no entries.
+    gid_t group = 0;
+    if (!find_primary_group(info.st_uid, group, account_file))
+        return log;
     log.appends = true;
-    log.writer = child_user{false, info.st_uid, info.st_gid};
-    (void)hand_over_history(history_path, info.st_uid, info.st_gid);
+    log.writer = child_user{false, info.st_uid, group};
+    (void)hand_over_history(history_path, info.st_uid, group);
     return log;
 }

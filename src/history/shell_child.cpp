@@ -5,6 +5,9 @@
 #include <limits.h>
 #include <poll.h>
 #include <signal.h>
+#include <string.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -24,11 +27,135 @@ constexpr long setgroups_call = SYS_setgroups32, setgid_call = SYS_setgid32,
 constexpr long setgroups_call = SYS_setgroups, setgid_call = SYS_setgid, setuid_call = SYS_setuid;
 #endif
 
-/// In the child: drops every group but `user`'s, then takes on its group and user.
+/// The capability sets' header versions: two sets of 32 bits (Linux 2.6.26), one (before).
+constexpr uint32_t capability_version_3 = 0x20080522;
+constexpr uint32_t capability_version_1 = 0x19980330;
+
+/// keyctl's operation that gives the caller a new session keyring of its own.
+constexpr long keyctl_join_session_keyring = 1;
+
+/// Empties the effective, permitted and inheritable capability sets; an empty permitted set
+/// leaves no ambient capability either.
+bool drop_all_capabilities() {
+    uint32_t header[2] = {capability_version_3, 0};
+    uint32_t none[6] = {};
+    if (syscall(SYS_capset, header, none) == 0)
+        return true;
+    header[0] = capability_version_1;
+    header[1] = 0;
+    return syscall(SYS_capset, header, none) == 0;
+}
+
+/// In the child: takes on `user` for good. The capabilities are kept across the change of user
+/// (and dropped right after), so that from the change on the child holds capabilities its user
+/// lacks: the kernel lets no one without them trace it, whatever `fs.suid_dumpable` says, until
+/// it is made undumpable. It shares the run's memory until its exec, and stays undumpable until
+/// then; its new program is the user's to trace, and holds nothing of root's.
 bool become(const child_user &user) {
-    return user.as_self ||
-           (syscall(setgroups_call, 0, nullptr) == 0 && syscall(setgid_call, user.gid) == 0 &&
-            syscall(setuid_call, user.uid) == 0);
+    if (user.as_self)
+        return true;
+    if (prctl(PR_SET_KEEPCAPS, 1, 0, 0, 0) != 0 || syscall(setgroups_call, 0, nullptr) != 0 ||
+        syscall(setgid_call, user.gid) != 0 || syscall(setuid_call, user.uid) != 0 ||
+        prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0 || !drop_all_capabilities())
+        return false;
+    // Root's session keyring would otherwise come along, and its keys with it. A kernel built
+    // without keys has no keyring to leave behind.
+    if (syscall(SYS_keyctl, keyctl_join_session_keyring, nullptr) < 0 && errno != ENOSYS &&
+        errno != EOPNOTSUPP)
+        return false;
+    return syscall(setuid_call, 0) != 0;
+}
+
+/// In the child started for another user: standard input, output and error on /dev/null.
+bool detach_standard_streams() {
+    int null = open("/dev/null", O_RDWR | O_NOCTTY);
+    if (null < 0)
+        return false;
+    bool detached = true;
+    for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream)
+        detached = detached && (null == stream || dup2(null, stream) == stream);
+    if (null > STDERR_FILENO)
+        (void)close(null);
+    return detached;
+}
+
+/// What every child's environment is made of: the search path, and what `date` and the
+/// utilities print by (the time zone and the locale).
+bool is_passed_on(const char *variable) {
+    if (strncmp(variable, "LC_", 3) == 0)
+        return true;
+    constexpr const char *names[] = {"TZ=", "LANG=", "LANGUAGE="};
+    for (const char *name : names) {
+        if (strncmp(variable, name, strlen(name)) == 0)
+            return true;
+    }
+    return false;
+}
+
+/// The children's environment: made once a run, from the environment the run was started with.
+constexpr size_t max_child_variables = 24;
+char *child_environment[max_child_variables + 1];
+
+void make_child_environment() {
+    size_t count = 0;
+    child_environment[count++] = const_cast<char *>(child_search_path);
+    for (char **variable = environ; *variable != nullptr && count < max_child_variables;
+         ++variable) {
+        if (is_passed_on(*variable))
+            child_environment[count++] = *variable;
+    }
+    child_environment[count] = nullptr;
+}
+
+/// Marks every descriptor beyond the standard three close-on-exec: the run's own are so already,
+/// and any its caller left open (a terminal, a socket, a file of root's) must not reach a child.
+/// They are listed in /proc/self/fd; where that cannot be read, every number up to the limit on
+/// open files is tried.
+void close_inherited_descriptors_on_exec() {
+    int listing = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0) {
+        struct rlimit limit {};
+        rlim_t highest = 65536;
+        if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < highest)
+            highest = limit.rlim_cur;
+        for (rlim_t fd = STDERR_FILENO + 1; fd < highest; ++fd)
+            (void)fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+        return;
+    }
+    // Entries as getdents64 gives them: 8 bytes of inode, 8 of offset, 2 of length, 1 of type,
+    // then the name.
+    constexpr size_t name_offset = 19;
+    alignas(8) char entries[512];
+    long length = 0;
+    while ((length = syscall(SYS_getdents64, listing, entries, sizeof entries)) > 0) {
+        for (long at = 0; at < length;) {
+            unsigned short entry_length = 0;
+            memcpy(&entry_length, entries + at + 16, sizeof entry_length);
+            const char *name = entries + at + name_offset;
+            long fd = 0;
+            bool numeric = *name != '\0';
+            for (; *name != '\0' && numeric && fd < INT_MAX / 10; ++name) {
+                numeric = *name >= '0' && *name <= '9';
+                fd = fd * 10 + (*name - '0');
+            }
+            if (numeric && *name == '\0' && fd > STDERR_FILENO && fd != listing)
+                (void)fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+            if (entry_length == 0)
+                break;
+            at += entry_length;
+        }
+    }
+    (void)close(listing);
+}
+
+/// What a run does once, before its first child.
+void prepare_for_children() {
+    static bool prepared = false;
+    if (prepared)
+        return;
+    prepared = true;
+    close_inherited_descriptors_on_exec();
+    make_child_environment();
 }
 
 sigset_t child_signal() {
@@ -46,6 +173,50 @@ int milliseconds_left(int64_t deadline) {
     return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
+/// Waits for SIGCHLD (blocked in this process) until `deadline`, at most a second at a time (the
+/// callers look again, and no division is needed). False once the deadline has passed.
+bool wait_for_a_child(int64_t deadline) {
+    int left = milliseconds_left(deadline);
+    if (left == 0)
+        return false;
+    sigset_t chld = child_signal();
+    struct timespec wait_for = {1, 0};
+    if (left < 1000)
+        wait_for = {0, static_cast<long>(left) * 1000000};
+    (void)sigtimedwait(&chld, nullptr, &wait_for);
+    return true;
+}
+
+/// Waits until the child has ended, at most until `deadline`, without reaping it: while it is
+/// not reaped, its process and group IDs stay its own. Also true when it cannot be waited for.
+bool ended_by(pid_t pid, int64_t deadline) {
+    for (;;) {
+        siginfo_t info{};
+        if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
+            if (info.si_pid == pid)
+                return true;
+        } else if (errno != EINTR) {
+            return true;
+        }
+        if (!wait_for_a_child(deadline))
+            return false;
+    }
+}
+
+/// Reaps the child, waiting at most until `deadline`. Returns its wait status, or -1.
+int reaped_by(pid_t pid, int64_t deadline) {
+    for (;;) {
+        int status = 0;
+        pid_t reaped = waitpid(pid, &status, WNOHANG);
+        if (reaped == pid)
+            return status;
+        if (reaped < 0 && errno != EINTR)
+            return -1;
+        if (!wait_for_a_child(deadline))
+            return -1;
+    }
+}
+
 } // namespace
 
 int64_t monotonic_ms() {
@@ -57,6 +228,7 @@ int64_t monotonic_ms() {
 
 bool start_shell(const char *command, const child_user &user, bool capture_output,
                  shell_child &child) {
+    prepare_for_children();
     int pipe_ends[2] = {-1, -1};
     if (capture_output && pipe2(pipe_ends, O_CLOEXEC) != 0)
         return false;
@@ -65,19 +237,21 @@ bool start_shell(const char *command, const child_user &user, bool capture_outpu
     sigset_t chld = child_signal();
     (void)sigprocmask(SIG_BLOCK, &chld, nullptr);
     // The child shares this process's memory until its exec, as posix_spawn's does: it only
-    // makes system calls, then execs or exits.
+    // makes system calls, then execs or exits. Its session is its own from its first step: it
+    // has no controlling terminal, and its group is ended as one. (The parent sets no group for
+    // it: where vfork is a plain fork, that could come first and make the session fail.)
     pid_t pid = vfork();
     if (pid == 0) {
         (void)sigprocmask(SIG_UNBLOCK, &chld, nullptr);
-        (void)setpgid(0, 0);
-        if (capture_output && dup2(pipe_ends[1], STDOUT_FILENO) < 0)
+        if (setsid() < 0 || (!user.as_self && !detach_standard_streams()) ||
+            (capture_output && dup2(pipe_ends[1], STDOUT_FILENO) < 0) || chdir("/") != 0)
             _exit(could_not_run_shell);
         if (!become(user))
             _exit(could_not_become_user);
         char shell_name[] = "sh";
         char option[] = "-c";
         char *const argv[] = {shell_name, option, const_cast<char *>(command), nullptr};
-        (void)execve("/bin/sh", argv, environ);
+        (void)execve("/bin/sh", argv, child_environment);
         _exit(could_not_run_shell);
     }
     if (capture_output)
@@ -87,9 +261,6 @@ bool start_shell(const char *command, const child_user &user, bool capture_outpu
             (void)close(pipe_ends[0]);
         return false;
     }
-    // A vfork child has set its group before its exec; where vfork is a plain fork, whichever
-    // side runs first sets it.
-    (void)setpgid(pid, pid);
     child.pid = pid;
     child.output = capture_output ? pipe_ends[0] : -1;
     return true;
@@ -121,28 +292,18 @@ int finish_shell(shell_child &child, int64_t deadline) {
         (void)close(child.output);
         child.output = -1;
     }
-    sigset_t chld = child_signal();
-    int status = 0;
-    for (;;) {
-        pid_t ended = waitpid(child.pid, &status, WNOHANG);
-        if (ended == child.pid)
-            return status;
-        if (ended < 0 && errno != EINTR)
-            return -1;
-        int left = milliseconds_left(deadline);
-        if (left == 0)
-            break;
-        // At most a second at a time: the loop looks again, and no division is needed.
-        struct timespec wait_for = {1, 0};
-        if (left < 1000)
-            wait_for = {0, static_cast<long>(left) * 1000000};
-        (void)sigtimedwait(&chld, nullptr, &wait_for);
+    bool ended = ended_by(child.pid, deadline);
+    // The shell and everything it started end now: a pipeline's last member still blocked on
+    // a FIFO after the shell itself has gone, or a whole pipeline past its deadline. Where the
+    // session could not be made yet (vfork as a plain fork, the child not yet run), the child
+    // alone.
+    if (kill(-child.pid, SIGKILL) != 0)
+        (void)kill(child.pid, SIGKILL);
+    if (!ended) {
+        (void)reaped_by(child.pid, monotonic_ms() + reap_deadline_ms);
+        return -1;
     }
-    // Past the deadline: the shell and everything it started end now.
-    (void)kill(-child.pid, SIGKILL);
-    while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return -1;
+    return reaped_by(child.pid, monotonic_ms() + reap_deadline_ms);
 }
 
 int run_shell(const char *command, const child_user &user, int64_t timeout_ms) {

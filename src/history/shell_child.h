@@ -1,6 +1,9 @@
 // Children started through the system shell, each bounded by a deadline: past it, the child's
 // whole process group is ended, so that nothing others can put at a path (a FIFO, a device, a
-// lock) can hold a run for good.
+// lock) can hold a run for good. A child holds nothing of the run's that it does not need: it
+// starts in a session of its own, at "/", with only the three standard descriptors (and its
+// output pipe), and an environment of its own; one started for another user holds nothing of
+// root's at all, since that user may trace it once it has started its shell.
 #pragma once
 
 #include <stddef.h>
@@ -16,6 +19,15 @@ inline constexpr int64_t copy_deadline_ms = 10000;
 /// append. Blocked past this, the history is a FIFO or a stalled device.
 inline constexpr int64_t entry_deadline_ms = 5000;
 
+/// How long the run waits to reap a child it has ended, once its deadline passed. A killed
+/// child is gone within milliseconds; one whose end is still not reported after this is held
+/// back by a tracer, and is left to init, which reaps it once the run has exited.
+inline constexpr int64_t reap_deadline_ms = 1000;
+
+/// The command search path of every child's shell: the system's directories, never the
+/// caller's.
+inline constexpr char child_search_path[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+
 /// Who a child runs as: the run's own user, or another user and group, with no supplementary
 /// groups (the history's directory's owner).
 struct child_user {
@@ -25,8 +37,8 @@ struct child_user {
 };
 inline constexpr child_user run_as_self = {true, 0, 0};
 
-/// A started child: its process ID, which is also its process group's, and the read end of its
-/// standard output (-1 when that is not captured).
+/// A started child: its process ID, which is also its session's and its process group's, and
+/// the read end of its standard output (-1 when that is not captured).
 struct shell_child {
     pid_t pid;
     int output;
@@ -35,10 +47,19 @@ struct shell_child {
 /// Milliseconds on a clock that never jumps, for deadlines.
 int64_t monotonic_ms();
 
-/// Starts "/bin/sh -c `command`" in a process group of its own, as `user`, with SIGCHLD at its
-/// default and unblocked, and its standard output a pipe read through `child.output` when
-/// `capture_output`. Returns false when no pipe or process could be made; a child that cannot
-/// take on `user` exits 126 without running anything.
+/// Starts "/bin/sh -c `command`" in a session (and so a process group) of its own, with SIGCHLD
+/// at its default and unblocked, its working directory "/", and an environment of
+/// `child_search_path` and the caller's TZ, LANG, LANGUAGE and LC_* variables. Every descriptor
+/// the run holds, or was started with, beyond the standard three is closed in the child. Its
+/// standard output is a pipe read through `child.output` when `capture_output`.
+///
+/// As another `user`: standard input, error and (uncaptured) output are /dev/null, and before its
+/// exec the child takes on the user's ID and group with no supplementary groups, joins a session
+/// keyring of its own, and keeps no capability; it may not be traced (or its memory read) by that
+/// user until the exec, and it makes sure it can no longer become root. A child that cannot do all
+/// of this exits 126 without running anything.
+///
+/// Returns false when no pipe or process could be made.
 bool start_shell(const char *command, const child_user &user, bool capture_output,
                  shell_child &child);
 
@@ -47,9 +68,11 @@ bool start_shell(const char *command, const child_user &user, bool capture_outpu
 /// deadline has passed.
 ssize_t read_child_output(const shell_child &child, char *bytes, size_t capacity, int64_t deadline);
 
-/// Closes the output, if any, and waits for the child until `deadline`; past it, ends the
-/// child's process group and reaps the child. Returns the wait status, or -1 when the deadline
-/// passed or the wait failed.
+/// Closes the output, if any, and waits for the child until `deadline`. Whether it ended or the
+/// deadline passed, its process group is then ended (whatever it started that is still there
+/// goes with it) before the child is reaped, so that the group's ID cannot be reused in between.
+/// A child ended at the deadline is waited for `reap_deadline_ms` more at most, and left to init
+/// after that. Returns the wait status, or -1 when the deadline passed or the wait failed.
 int finish_shell(shell_child &child, int64_t deadline);
 
 /// Runs `command` to its end, as `user`, within `timeout_ms`. Returns `finish_shell`'s result,

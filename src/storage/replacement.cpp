@@ -103,17 +103,13 @@ bool owner_can_be_kept(const struct stat &installed) {
 /// mount point, and the old file stays.
 replacement_way choose_way(const char *installed_file, char (&missing_target)[PATH_MAX]) {
     directory_path directory;
-    if (!containing_directory(installed_file, directory))
+    if (!containing_directory(installed_file, directory) ||
+        check_installed_path(installed_file, missing_target) != trust::trusted)
         return replacement_way::refused;
     bool directory_takes_files = access(directory, W_OK | X_OK) == 0;
     struct stat info {};
-    if (lstat(installed_file, &info) != 0) {
-        if (errno != ENOENT)
-            return replacement_way::refused;
+    if (lstat(installed_file, &info) != 0)
         return directory_takes_files ? replacement_way::by_rename : replacement_way::in_place;
-    }
-    if (check_installed_path(installed_file, missing_target) != trust::trusted)
-        return replacement_way::refused;
     if (S_ISLNK(info.st_mode))
         return replacement_way::in_place;
     // A file with links of its own, or a file mounted over the path, is written through.
@@ -161,6 +157,14 @@ bool strip_and_flush(const char *installed_file) {
 
 trust check_installed_path(const char *installed_file, char (&missing_target)[PATH_MAX]) {
     missing_target[0] = '\0';
+    // `cp` makes the new file in the directory, and the run renames and removes names there:
+    // only root may change what the directory is, or what it holds.
+    directory_path directory;
+    if (!containing_directory(installed_file, directory))
+        return trust::unreadable;
+    trust directory_way = check_trusted_directory(directory, true);
+    if (directory_way != trust::trusted)
+        return directory_way;
     struct stat info {};
     if (lstat(installed_file, &info) != 0)
         return errno == ENOENT ? trust::trusted : trust::unreadable;
@@ -188,8 +192,10 @@ file_replacement plan_replacement(const char *installed_file) {
     file_replacement replacement{installed_file, replacement_way::refused, {}, {}};
     if (!make_temporary_path(installed_file, replacement))
         return replacement;
-    (void)unlink(replacement.temporary_file);
     replacement.way = choose_way(installed_file, replacement.missing_target);
+    if (replacement.way == replacement_way::refused)
+        return replacement;
+    (void)unlink(replacement.temporary_file);
     // A temporary name that could not be removed (a directory, say) leaves the file in place.
     struct stat left {};
     if (replacement.way == replacement_way::by_rename &&

@@ -43,21 +43,24 @@ struct file_replacement {
 /// the new name, then unlinks the old). Nothing else is touched.
 void remove_leftovers(const char *installed_file);
 
-/// Whether anything may be written at `installed_file`: `trusted` for a regular file, a missing
+/// Whether anything may be written at `installed_file`: its directory one only root or the
+/// effective user can change, along a way only they can change, links followed
+/// (`check_trusted_directory`), else its verdict; then `trusted` for a regular file, a missing
 /// one, or a symbolic link whose whole way only root or the effective user can change (see
 /// `walk_trusted_way`) to a regular file or a missing one, left in `missing_target`; else why
 /// not: `not_regular` for a directory, a FIFO or a device there or as the link's target, and for
 /// another link what the walk found on its way. Changes nothing.
 trust check_installed_path(const char *installed_file, char (&missing_target)[PATH_MAX]);
 
-/// Decides how `installed_file` is replaced, removing leftovers first (`remove_leftovers`). By
+/// Decides how `installed_file` is replaced, then, unless refused, removes leftovers
+/// (`remove_leftovers`). By
 /// rename only when the directory takes a new file and the installed path is missing, or a
 /// regular file with one link, no mount point, whose owner the new file can keep, on a plain
 /// file system or an overlay alike. In place for a hard-linked file, a mount point (of any file
 /// system), a read-only directory, and a symbolic link only when the whole way to its target may
 /// be changed by root or the effective user alone (`walk_trusted_way`) and the target is a
-/// regular file or missing. Refused for anything else. Never creates or changes anything but
-/// the leftovers.
+/// regular file or missing. Refused for anything else, a directory others may change included
+/// (`check_installed_path`). Never creates or changes anything but the leftovers.
 file_replacement plan_replacement(const char *installed_file);
 
 /// Whether a run could write the installed file now: the way is not refused, and by rename its

@@ -206,15 +206,19 @@ trust check_trusted_file(const char *path, int64_t &size) {
     size = static_cast<int64_t>(info.st_size);
     if (!is_trusted_owner(info.st_uid))
         return trust::other_owner;
+    // Another user could write its bytes (its mode, or a named user's ACL entry, which shows
+    // in the group bits) whoever owns it.
+    if ((info.st_mode & written_by_others) != 0)
+        return trust::open_to_others;
     if (info.st_nlink != 1)
         return trust::many_links;
     return size <= max_trusted_file_size ? trust::trusted : trust::too_large;
 }
 
-trust check_trusted_directory(const char *path) {
+trust check_trusted_directory(const char *path, bool follow_last) {
     char resolved[PATH_MAX];
     struct stat info {};
-    trust way = walk_trusted_way(path, false, resolved, info);
+    trust way = walk_trusted_way(path, follow_last, resolved, info);
     if (way != trust::trusted)
         return way;
     if (S_ISLNK(info.st_mode))

@@ -16,7 +16,7 @@ enum class trust {
     not_regular,    ///< a FIFO, a device, a directory where a file is wanted
     not_directory,  ///< a name on the way, or a wanted directory, is none
     other_owner,    ///< a name on the way, or the last one, is another user's
-    open_to_others, ///< a directory on the way lets others change its names
+    open_to_others, ///< others may change a directory's names on the way, or the file
     many_links,     ///< the file has links of its own elsewhere
     too_large,      ///< more than `max_trusted_file_size` bytes
     unreadable,     ///< the way cannot be read, or has too many links
@@ -45,14 +45,17 @@ trust walk_trusted_way(const char *path, bool follow_last, char (&resolved)[PATH
                        struct stat &last);
 
 /// A file the run may take as its input: the way to it trusted (see `walk_trusted_way`), and
-/// the file itself a regular file, not a link, with one link, owned by root or the effective
-/// user, of at most `max_trusted_file_size` bytes. Its size is left in `size` when it is known.
-/// A missing file is `missing`.
+/// the file itself a regular file, not a link, owned by root or the effective user and writable
+/// by no one else (`open_to_others` otherwise), with one link, of at most
+/// `max_trusted_file_size` bytes. Its size is left in `size` when it is known. A missing file
+/// is `missing`.
 trust check_trusted_file(const char *path, int64_t &size);
 
 /// A directory whose names only root or the effective user can change: the way to it trusted,
-/// and the directory itself a real one (not a link), owned likewise and writable by no one else.
-trust check_trusted_directory(const char *path);
+/// and the directory itself a real one, owned likewise and writable by no one else, sticky or
+/// not. A symbolic link as its last name is `link`, unless `follow_last`: then it is followed,
+/// along a trusted way, as the walk follows the others.
+trust check_trusted_directory(const char *path, bool follow_last = false);
 
 /// The longest path of an installed file, or of a directory, that the run writes or locks.
 inline constexpr size_t max_replaced_path_length = 255;

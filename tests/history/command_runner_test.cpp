@@ -16,12 +16,14 @@ class Runner : public ::testing::Test {
   protected:
     TempDir dir;
     std::string history = dir.file("History.txt");
+    std::string accounts = dir.file("passwd");
     std::string printed;
+
+    history_log log() { return open_history_log(history.c_str(), accounts.c_str()); }
 
     int run(const std::string &command, std::int64_t timeout_ms = copy_deadline_ms) {
         testing::internal::CaptureStdout();
-        int result =
-            run_logged_command(command.c_str(), open_history_log(history.c_str()), timeout_ms);
+        int result = run_logged_command(command.c_str(), log(), timeout_ms);
         printed = testing::internal::GetCapturedStdout();
         return result;
     }
@@ -112,12 +114,12 @@ TEST_F(Runner, EntriesDoNotCountTowardTheCommandsDeadline) {
 
 TEST_F(Runner, AHistoryThatBlocksCostsEachEntryItsDeadlineAndNoMore) {
     ASSERT_EQ(mkfifo(history.c_str(), 0644), 0);
-    history_log log = open_history_log(history.c_str());
-    log.entry_timeout_ms = 300;
+    history_log blocked = log();
+    blocked.entry_timeout_ms = 300;
     auto started = std::chrono::steady_clock::now();
     testing::internal::CaptureStdout();
-    EXPECT_EQ(run_logged_command("echo one; echo two", log), 0);
-    append_outcome_entry(6170, true, log);
+    EXPECT_EQ(run_logged_command("echo one; echo two", blocked), 0);
+    append_outcome_entry(6170, true, blocked);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }
@@ -128,6 +130,8 @@ class HistoryWriter : public Runner {
         if (geteuid() != 0 || chown(dir.path().c_str(), 1234, 5678) != 0)
             GTEST_SKIP() << "needs root where other users are mapped";
         ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+        write_file(accounts, "root:x:0:0:root:/root:/bin/sh\n"
+                             "app:x:1234:5678:the application:/home/app:/bin/sh\n");
     }
 
     std::string owner_of(const std::string &path) {
@@ -140,9 +144,39 @@ class HistoryWriter : public Runner {
 
 TEST_F(HistoryWriter, EntriesInAnotherUsersDirectoryAreWrittenAsThatUser) {
     EXPECT_EQ(run("echo line"), 0);
-    append_outcome_entry(6170, true, open_history_log(history.c_str()));
+    append_outcome_entry(6170, true, log());
     EXPECT_EQ(owner_of(history), "1234:5678");
     EXPECT_EQ(read_file(history).substr(0, 11), "MO:  line\n\n");
+}
+
+// A directory given to its user with a plain chown keeps root's group: the entries must not
+// run with it.
+TEST_F(HistoryWriter, EntriesTakeTheOwnersOwnGroupNeverTheDirectorys) {
+    ASSERT_EQ(chown(dir.path().c_str(), 1234, 0), 0);
+    EXPECT_EQ(run("echo line"), 0);
+    EXPECT_EQ(owner_of(history), "1234:5678");
+    EXPECT_EQ(log().writer.gid, 5678u);
+
+    // A history root made earlier is handed over with the same group.
+    ASSERT_EQ(unlink(history.c_str()), 0);
+    write_file(history, "earlier entry\n");
+    EXPECT_EQ(run("echo later"), 0);
+    EXPECT_EQ(owner_of(history), "1234:5678");
+    EXPECT_EQ(read_file(history), "earlier entry\nMO:  later\n\n");
+}
+
+TEST_F(HistoryWriter, AnOwnerWithNoAccountGetsNoEntries) {
+    write_file(accounts, "root:x:0:0:root:/root:/bin/sh\nother:x:12345:5678::/:/bin/sh\n");
+    EXPECT_FALSE(log().appends);
+    EXPECT_EQ(run("echo line"), 0);
+    append_outcome_entry(6170, true, log());
+    EXPECT_FALSE(file_exists(history));
+
+    // Nor does one of root's made earlier change hands.
+    write_file(history, "earlier entry\n");
+    EXPECT_EQ(run("echo later"), 0);
+    EXPECT_EQ(owner_of(history), "0:0");
+    EXPECT_EQ(read_file(history), "earlier entry\n");
 }
 
 TEST_F(HistoryWriter, AHistoryRootMadeEarlierIsHandedOverAndGoesOnGrowing) {
