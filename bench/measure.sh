@@ -81,10 +81,16 @@ typical_state
 rss_typical=$(/usr/bin/time -f %M ./unitcfg 2>&1 >/dev/null)
 
 # (e) cost per logged output line: a copy printing 1,000 lines against one printing none.
-mkdir -p /tmp/fakebin
-printf '#!/bin/sh\nseq -f "line %%g" "$LINES_OUT"\nexec /bin/cp "$@"\n' >/tmp/fakebin/cp
+# The program searches only the system's directories, and passes its children no variable of
+# the caller's but the time zone and the locale: the copy that prints is put in place of the
+# system's `cp` (the sandbox's mounts end with it), and reads its count from a file.
+mkdir -p /tmp/fakebin/real && : >/tmp/fakebin/real/cp
+mount --bind /usr/bin/cp /tmp/fakebin/real/cp
+printf '#!/bin/sh\nseq -f "line %%g" "$(cat /tmp/fakebin/lines)"\nexec /tmp/fakebin/real/cp "$@"\n' \
+    >/tmp/fakebin/cp
 chmod +x /tmp/fakebin/cp
-lines_run() { LINES_OUT=$1 PATH=/tmp/fakebin:$PATH ./unitcfg; }
+mount --bind /tmp/fakebin/cp /usr/bin/cp
+lines_run() { echo "$1" >/tmp/fakebin/lines && ./unitcfg; }
 rm -f l0.times l1000.times
 for ((i = 0; i < 5; i++)); do
     typical_state

@@ -156,10 +156,10 @@ case_replacement_holds() {
         lower-layer) overlay_installed_directory old.bin ;;
         esac
         fake_cp_cut_short
-        PATH=/tmp/fakebin:$PATH run_unitcfg
+        run_unitcfg
         cmp -s old.bin "$installed" || fail "$state: a copy cut short changed the old record"
         expect_one_outcome_entry " - UNIT_CFG of 6170 updated failed. Might not found the file."
-        rm -f "$history" /tmp/fakebin/cp
+        rm -f "$history" && real_cp
         run_unitcfg
         expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
         expect_typical_repaired_record
@@ -342,6 +342,19 @@ unit_files_state() {
         done
 }
 
+# Gives the sandbox a user database that knows the application user, 1234, whose own group is
+# 5678. False where other users cannot be had (a user namespace that maps root alone).
+# A user of another number $1:$2 is used where processes of that user are looked for, so that
+# cases run side by side (another build's, or the unit tests') do not see each other's.
+add_app_account() {
+    local uid=${1:-1234} gid=${2:-5678}
+    : >owner.probe && chown "$uid:$gid" owner.probe 2>/dev/null && rm owner.probe || return 1
+    grep -q "^[a-z]*:x:$uid:" /etc/passwd && return 0
+    cp /etc/passwd passwd.sandbox &&
+        echo "app$uid:x:$uid:$gid:application user:/home/Quarvane:/bin/sh" >>passwd.sandbox &&
+        mount --bind passwd.sandbox /etc/passwd
+}
+
 # Refuses what another user could have put at the staged path, or made of the way to it, the
 # way a missing staged file fails: nothing is copied, the message, the failure entry, and
 # `--check` names the reason. $1: what is expected on --check's staged line.
@@ -368,7 +381,7 @@ expect_refused_copy() {
 case_hostile_paths() {
     identity_record 6170 >/tmp/UNIT.CFG
     local other="" attack
-    chown 1234:5678 /tmp/UNIT.CFG 2>/dev/null && other=1234:5678 && chown 0:0 /tmp/UNIT.CFG
+    add_app_account && other=1234:5678
     mkdir -m 700 /tmp/secret && echo "root's secret" >/tmp/secret/file
     typical_staged_record >/tmp/Quarvane/6170.CFG
     chmod 4755 /tmp/Quarvane/6170.CFG
@@ -377,7 +390,7 @@ case_hostile_paths() {
     expect_eq "mode of a first installed file" "$(stat -c %a "$installed")" 644
 
     for attack in link fifo device huge hard-link other-owner open-directory linked-directory \
-        other-identity; do
+        other-identity open-file group-writable open-identity; do
         rm -rf /tmp/Quarvane /tmp/theirs && mkdir -m 755 /tmp/Quarvane
         typical_staged_record >/tmp/Quarvane/6170.CFG
         case $attack in
@@ -399,6 +412,15 @@ case_hostile_paths() {
             rm -f "$history" && run_unitcfg && [ ! -e "$history" ] || fail "another's identity installed"
             chown 0:0 /tmp/UNIT.CFG
         } ;;
+        open-file) chmod 666 /tmp/Quarvane/6170.CFG && expect_refused_copy "not trusted, open to others" ;;
+        group-writable) chmod 664 /tmp/Quarvane/6170.CFG &&
+            expect_refused_copy "not trusted, open to others" ;;
+        open-identity)
+            chmod 666 /tmp/UNIT.CFG && "${launcher[@]}" ./unitcfg --check >check.txt
+            grep -q -x "identity: not trusted, open to others" check.txt || fail "identity: $(head -n 1 check.txt)"
+            rm -f "$history" && run_unitcfg && [ ! -e "$history" ] || fail "an identity others may write installed"
+            chmod 644 /tmp/UNIT.CFG
+            ;;
         esac
     done
 
@@ -425,6 +447,22 @@ case_hostile_paths() {
         expect_eq "history's owner" "$(stat -c %u:%g "$history")" "$other"
         expect_eq "history's first line" "$(head -n 1 "$history")" "earlier boot"
         expect_eq "history's lines" "$(grep -c 'updated successfully' "$history")" 1
+
+        # A plain chown leaves the directory root's group: the entries still run with the
+        # owner's own group, and a file group root may write gets nothing through a link.
+        mkdir -m 755 /tmp/group-root && echo "group root's" >/tmp/group-root/file
+        chmod 664 /tmp/group-root/file
+        rm "$history" && chown 1234:0 /home/Quarvane && ln -s /tmp/group-root/file "$history"
+        run_unitcfg
+        expect_eq "a file group root may write" "$(cat /tmp/group-root/file)" "group root's"
+        rm "$history" && run_unitcfg
+        expect_eq "history's owner under root's group" "$(stat -c %u:%g "$history")" "$other"
+        # An owner with no account gets no entries; the install goes on.
+        rm "$history" && chown 4321:4321 /home/Quarvane && echo "installed before" >"$installed"
+        run_unitcfg
+        expect_typical_repaired_record
+        [ -e "$history" ] && fail "entries for an owner with no account"
+        chown 0:0 /home/Quarvane
     fi
 
     # What an interrupted run leaves goes with the next run, even one with nothing to do.
@@ -436,6 +474,97 @@ case_hostile_paths() {
     run_unitcfg
     expect_no_temporary_file
     expect_eq "links after a rename cut in two" "$(stat -c %h "$installed")" 1
+}
+
+# The way to the installed file's directory is judged whole: where a directory on it is
+# another user's, or the directory itself is open to others (sticky or not), nothing is copied
+# or rewritten (the message, the failure entry, --check names the reason). A read-only root's
+# layout, the directory a root-owned link to a data partition, installs when all of it is
+# root's.
+case_installed_directory_way() {
+    identity_record 6170 >/tmp/UNIT.CFG
+    typical_staged_record >/tmp/Quarvane/6170.CFG
+    local data=/home/appdata/Quarvane way
+    umount -R /usr/share/Quarvane && rmdir /usr/share/Quarvane && mkdir -p -m 755 "$data" &&
+        ln -s "$data" /usr/share/Quarvane || { fail "cannot link the installed directory"; return; }
+    for way in theirs sticky group-writable; do
+        chown 0:0 /home/appdata && chmod 755 "$data" && chgrp 0 "$data"
+        case $way in
+        theirs) add_app_account || continue; chown 1234:5678 /home/appdata ;;
+        sticky) chmod 1777 "$data" ;;
+        group-writable) chmod 775 "$data" && chgrp 5678 "$data" ;;
+        esac
+        config_record 89 0 1309 0 0 0 >"$installed" && cp "$installed" before.bin
+        rm -f "$history"
+        timeout 60 "${launcher[@]}" ./unitcfg --check >check.txt
+        local reason="open to others"
+        [ $way == theirs ] && reason="another user's"
+        grep -q -x "installed: not trusted, $reason" check.txt && grep -q -x 'install: no' check.txt ||
+            fail "$way: --check said $(grep '^install' check.txt | tr '\n' ' ')"
+        run_unitcfg
+        expect_eq "$way: standard output" "$(cat stdout.txt)" \
+            "Command not found or exited with error status"
+        cmp -s before.bin "$installed" || fail "$way: the installed file was written"
+        expect_eq "$way: files beside it" "$(ls -A "$data")" "UNIT.CFG"
+        expect_one_outcome_entry " - UNIT_CFG of 6170 updated failed. Might not found the file."
+    done
+    chown 0:0 /home/appdata && chmod 755 "$data" && chgrp 0 "$data" && rm -f "$history"
+    run_unitcfg
+    expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
+    expect_typical_repaired_record
+}
+
+# The application user owns the history's directory, makes the history a FIFO so that an
+# entry's shell waits, and traces that shell as soon as it runs as theirs, keeping the trace
+# so that its end is reported to them, not to the run. The run was started from a terminal
+# with a secret in its environment and a descriptor of root's left open. The user's processes
+# hold none of it (no terminal, no session of root's, no descriptor beyond the three standard
+# ones, /dev/null or pipes, no variable but PATH, TZ and the locale, "/" as the working
+# directory), the run ends within its bounds all the same, and of the entry nothing outlives
+# it but the traced shell the tracer holds.
+case_history_tracer() {
+    # Where the shell is an ARM program, each of the user's processes is the emulator, which
+    # holds the program it runs open and is told the CPU and the libraries by its variables.
+    local emulator_holds=()
+    readelf -h /bin/sh 2>/dev/null | grep -q 'Machine: *ARM$' &&
+        emulator_holds=(-e '^fd [0-9]* -> /usr/bin/[a-z]*$' -e '^environ QEMU_[A-Z_]*=')
+    identity_record 6170 >/tmp/UNIT.CFG
+    typical_staged_record >/tmp/Quarvane/6170.CFG
+    add_app_account 2468 2468 || { echo "no other users here: nothing to trace as one"; return; }
+    chown 2468:2468 /home/Quarvane && mkfifo "$history" && chown 2468:2468 "$history"
+    # The user can read and write only in /tmp here.
+    cp tracer.pl /tmp/tracer.pl && : >/tmp/tracer.txt && chown 2468:2468 /tmp/tracer.txt
+    setpriv --reuid=2468 --regid=2468 --clear-groups perl /tmp/tracer.pl /tmp/tracer.txt 30 &
+    local tracer=$! started=$SECONDS took left
+    sleep 0.2
+    # The work directory is reachable only as ".": a shell must not go by its name in $PWD.
+    UNITCFG_TEST_SECRET="root's secret" SHELL=/bin/sh timeout 120 script -q -e -c \
+        "exec 7<./records.sh; exec ${launcher[*]} ./unitcfg" /dev/null >stdout.txt 2>&1
+    expect_eq "exit status" "$?" 0
+    took=$((SECONDS - started))
+    [ "$took" -le 15 ] || fail "the run took $took s with the tracer holding its child"
+    expect_typical_repaired_record
+    grep -q '^seized ' /tmp/tracer.txt || fail "the tracer did not attach: $(cat /tmp/tracer.txt)"
+    grep -q '^process ' /tmp/tracer.txt || fail "the tracer saw no process: $(cat /tmp/tracer.txt)"
+    local held
+    held=$(grep -v -e '^seized ' -e '^process ' -e '^fd [012] -> /dev/null$' \
+        -e '^fd [012] -> pipe:' -e '^session own tty 0$' -e '^cwd /$' \
+        -e '^environ PATH=/usr/sbin:/usr/bin:/sbin:/bin$' \
+        -e '^environ \(TZ\|LANG\|LANGUAGE\|LC_[A-Z_]*\)=' "${emulator_holds[@]}" /tmp/tracer.txt)
+    [ -z "$held" ] || fail "the user's processes held: $(head -n 5 <<<"$held")"
+    left=$(running_processes_of 2468 | grep -v -x "$tracer")
+    [ -z "$left" ] || fail "processes of the entry outlived the run: $left"
+    kill "$tracer" 2>/dev/null
+    wait "$tracer" 2>/dev/null
+}
+
+# The processes of user $1 that have not ended, one ID a line.
+running_processes_of() {
+    local status
+    for status in /proc/[0-9]*/status; do
+        awk -v uid="$1" '$1 == "Uid:" && $2 == uid { mine = 1 } $1 == "State:" { state = $2 }
+            $1 == "Pid:" { pid = $2 } END { if (mine && state != "Z") print pid }' "$status" 2>/dev/null
+    done
 }
 
 # A history that blocks (a FIFO) and a lock held by someone else end no run: it waits for the
@@ -487,11 +616,22 @@ case_failed_copy() {
     expect_one_outcome_entry " - UNIT_CFG of 6170 updated failed. Might not found the file."
 }
 
-# Puts a `cp` in /tmp/fakebin that runs the shell text $1, then the real copy.
+# Puts in place of the system's `cp` (the program searches only the system's directories) one
+# that runs the shell text $1, then the real copy, which stays reachable in /tmp/fakebin/real.
+# The sandbox's mounts end with it; `real_cp` puts the system's back.
 fake_cp() {
-    mkdir -p /tmp/fakebin
-    printf '#!/bin/sh\n%s\nexec /bin/cp "$@"\n' "$1" >/tmp/fakebin/cp
+    local system_cp=/usr/bin/cp
+    real_cp
+    mkdir -p /tmp/fakebin/real && : >/tmp/fakebin/real/cp
+    mount --bind "$system_cp" /tmp/fakebin/real/cp || fail "cannot keep the real cp"
+    printf '#!/bin/sh\n%s\nexec /tmp/fakebin/real/cp "$@"\n' "$1" >/tmp/fakebin/cp
     chmod +x /tmp/fakebin/cp
+    mount --bind /tmp/fakebin/cp "$system_cp" || fail "cannot put a cp in place of the system's"
+}
+
+real_cp() {
+    [ -e /tmp/fakebin/cp ] || return 0
+    umount /usr/bin/cp && umount /tmp/fakebin/real/cp && rm -f /tmp/fakebin/cp
 }
 
 # Puts a `cp` in /tmp/fakebin that writes the first 20 bytes of its source to its destination
@@ -506,7 +646,7 @@ case_stdout_without_reader() {
     identity_record 6170 >/tmp/UNIT.CFG
     typical_staged_record >"$installed"
     fake_cp 'sh -c '\''kill -s PIPE $$; echo "the copy started with SIGPIPE ignored"'\'
-    PATH=/tmp/fakebin:$PATH perl -e '$SIG{PIPE} = "DEFAULT"; pipe(my $r, my $w) or die;
+    perl -e '$SIG{PIPE} = "DEFAULT"; pipe(my $r, my $w) or die;
         close $r; open(STDOUT, ">&", $w) or die; exec @ARGV or die' -- \
         "${launcher[@]}" ./unitcfg 2>stderr.txt
     expect_eq "exit status" "$?" 0
@@ -578,7 +718,7 @@ case_copy_killed() {
 
     rm "$history"
     fake_cp_cut_short
-    PATH=/tmp/fakebin:$PATH run_unitcfg
+    run_unitcfg
     expect_eq "installed file after a copy killed part-way" "$(cat "$installed")" "installed before"
     expect_no_temporary_file
     expect_one_outcome_entry " - UNIT_CFG of 6170 updated failed. Might not found the file."
@@ -624,7 +764,7 @@ case_many_output_lines() {
     local lines=${UNITCFG_MANY_LINES:-260} pattern
     pattern="line %05g $(printf '%242s' '' | tr ' ' x)"
     fake_cp "seq -f '$pattern' $lines"
-    PATH=/tmp/fakebin:$PATH run_unitcfg
+    run_unitcfg
     expect_eq "logged chunks in order" "$(head -n -1 "$history" | md5sum)" "$(seq -f "$pattern" \
         "$lines" | awk '{ print "MO:  " substr($0, 1, 127); print "MO:  " substr($0, 128); print "" }' |
         md5sum)"
@@ -693,7 +833,7 @@ if ! sandbox_available; then
     echo "SKIP: this process may not make a private mount namespace (needs root or user namespaces)"
     exit 77
 fi
-sandbox_workdir "$binary" "$0" "$here/records.sh" "$here/../../boot/unitcfg.init"
+sandbox_workdir "$binary" "$0" "$here/records.sh" "$here/tracer.pl" "$here/../../boot/unitcfg.init"
 mkdir "$sandbox_work/system_calls"
 sandbox_run "$sandbox_work" bash "./$(basename "$0")" --inside "$case_name" "$@"
 status=$?

@@ -72,7 +72,7 @@ sandbox_run() {
         if [ "${UNITCFG_LAYOUT:-plain}" == overlay ]; then
             overlay_installed_directory
         else
-            mount -t tmpfs sandbox-installed /usr/share/Quarvane
+            mount -t tmpfs -o mode=755 sandbox-installed /usr/share/Quarvane
         fi
         mkdir -m 755 /tmp/Quarvane /home/Quarvane
         set +e

@@ -1,0 +1,81 @@
+#!/usr/bin/perl
+# The application user's tracer, for the end-to-end cases: waits for a history entry's shell of
+# its own user, seizes it with ptrace and never waits for it, so that the shell's end is
+# reported here first and not to the run; reports what each process of its user holds, as the
+# user reads it in /proc; then keeps the trace for HOLD seconds.
+# usage: tracer.pl REPORT HOLD
+# Report lines: "seized PID", then for each process "process PID", "fd N -> TARGET",
+# "environ VARIABLE", "session own|SID tty TTY_NR" (own: the seized shell's session), "cwd DIR".
+use strict;
+use warnings;
+require 'syscall.ph';
+
+my ($report, $hold) = @ARGV;
+my $ptrace_seize = 0x4206;
+open(my $out, '>', $report) or die "cannot write $report: $!";
+$out->autoflush(1);
+
+sub read_all {
+    my ($path) = @_;
+    open(my $in, '<', $path) or return undef;
+    local $/;
+    my $text = <$in>;
+    close $in;
+    return $text;
+}
+
+# The processes of this user but this one, ended ones left out.
+sub processes_of_mine {
+    my @pids;
+    opendir(my $proc, '/proc') or return ();
+    for my $pid (grep { /^\d+$/ } readdir $proc) {
+        next if $pid == $$;
+        my $status = read_all("/proc/$pid/status") // next;
+        next unless $status =~ /^Uid:\t(\d+)/m && $1 == $<;
+        next if $status =~ /^State:\tZ/m;
+        push @pids, $pid;
+    }
+    closedir $proc;
+    return sort { $a <=> $b } @pids;
+}
+
+my $shell;
+for (1 .. 1500) {
+    for my $pid (processes_of_mine()) {
+        my $command = read_all("/proc/$pid/cmdline") // next;
+        if ($command =~ /(^|\0)sh\0-c\0(date|echo|printf) /) {
+            $shell = $pid;
+            last;
+        }
+    }
+    last if defined $shell;
+    select(undef, undef, undef, 0.02);
+}
+defined $shell or do { print $out "no entry's shell seen\n"; exit 1 };
+if (syscall(&SYS_ptrace, $ptrace_seize, $shell + 0, 0, 0) != 0) {
+    print $out "cannot seize $shell: $!\n";
+    exit 1;
+}
+print $out "seized $shell\n";
+# The pipeline's members start, and the last one waits on the FIFO.
+select(undef, undef, undef, 0.5);
+for my $pid (processes_of_mine()) {
+    print $out "process $pid\n";
+    if (opendir(my $fds, "/proc/$pid/fd")) {
+        for my $fd (sort { $a <=> $b } grep { /^\d+$/ } readdir $fds) {
+            print $out "fd $fd -> " . (readlink("/proc/$pid/fd/$fd") // '?') . "\n";
+        }
+        closedir $fds;
+    } else {
+        print $out "fd unreadable\n";
+    }
+    my $environment = read_all("/proc/$pid/environ") // "unreadable";
+    print $out "environ $_\n" for grep { length } split /\0/, $environment;
+    my $stat = read_all("/proc/$pid/stat") // '';
+    my @fields = split / /, substr($stat, rindex($stat, ') ') + 2);
+    # After the command's name: state, ppid, pgrp, session, tty_nr.
+    my ($session, $tty) = @fields[3, 4];
+    printf $out "session %s tty %s\n", ($session == $shell ? 'own' : $session), $tty;
+    print $out 'cwd ' . (readlink("/proc/$pid/cwd") // '?') . "\n";
+}
+sleep $hold;
