@@ -16,12 +16,14 @@ set(CMAKE_CXX_COMPILER ${UNITCFG_CROSS_PREFIX}-g++)
 # standard header directory: the C++ library's headers there are made for glibc. The product
 # code needs none of them, only the C library's headers.
 set(unitcfg_flags "-march=armv5te -mtune=arm926ej-s -specs=${UNITCFG_MUSL_SPECS}")
-set(CMAKE_C_FLAGS_INIT "${unitcfg_flags}")
-set(CMAKE_CXX_FLAGS_INIT "${unitcfg_flags}")
+# Each function and object in a section of its own, and the sections nothing reaches left out
+# of the program (`--gc-sections` below): 2.5 KB of the static build, most of it musl's.
+set(CMAKE_C_FLAGS_INIT "${unitcfg_flags} -ffunction-sections -fdata-sections")
+set(CMAKE_CXX_FLAGS_INIT "${unitcfg_flags} -ffunction-sections -fdata-sections")
 # The data follows the code in the file without padding to a page: no RELRO segment, which a
 # static, non-PIE musl program never makes read-only (only musl's dynamic loader does), and no
 # page alignment of the data segment's file offset (the kernel maps the page they share twice).
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,-z,norelro,-z,common-page-size=16")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,-z,norelro,-z,common-page-size=16,--gc-sections")
 
 set(CMAKE_FIND_ROOT_PATH ${UNITCFG_SYSROOT})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -7,7 +7,6 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -54,9 +53,10 @@ bool drop_all_capabilities() {
 bool become(const child_user &user) {
     if (user.as_self)
         return true;
-    if (prctl(PR_SET_KEEPCAPS, 1, 0, 0, 0) != 0 || syscall(setgroups_call, 0, nullptr) != 0 ||
-        syscall(setgid_call, user.gid) != 0 || syscall(setuid_call, user.uid) != 0 ||
-        prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0 || !drop_all_capabilities())
+    if (syscall(SYS_prctl, PR_SET_KEEPCAPS, 1, 0, 0, 0) != 0 ||
+        syscall(setgroups_call, 0, nullptr) != 0 || syscall(setgid_call, user.gid) != 0 ||
+        syscall(setuid_call, user.uid) != 0 ||
+        syscall(SYS_prctl, PR_SET_DUMPABLE, 0, 0, 0, 0) != 0 || !drop_all_capabilities())
         return false;
     // Root's session keyring would otherwise come along, and its keys with it. A kernel built
     // without keys has no keyring to leave behind.
@@ -79,14 +79,20 @@ bool detach_standard_streams() {
     return detached;
 }
 
+bool starts_with(const char *text, const char *prefix) {
+    while (*prefix != '\0' && *text == *prefix) {
+        ++text;
+        ++prefix;
+    }
+    return *prefix == '\0';
+}
+
 /// What every child's environment is made of: the search path, and what `date` and the
 /// utilities print by (the time zone and the locale).
 bool is_passed_on(const char *variable) {
-    if (strncmp(variable, "LC_", 3) == 0)
-        return true;
-    constexpr const char *names[] = {"TZ=", "LANG=", "LANGUAGE="};
-    for (const char *name : names) {
-        if (strncmp(variable, name, strlen(name)) == 0)
+    constexpr const char *prefixes[] = {"TZ=", "LANG=", "LANGUAGE=", "LC_"};
+    for (const char *prefix : prefixes) {
+        if (starts_with(variable, prefix))
             return true;
     }
     return false;
@@ -107,19 +113,29 @@ void make_child_environment() {
     child_environment[count] = nullptr;
 }
 
+/// Where /proc is not mounted, every descriptor number below this is marked: the limit on open
+/// files that a process of a unit's init, or of a shell, starts with is 1,024 or 4,096.
+constexpr int descriptors_tried_without_proc = 65536;
+
+/// Marks `fd` close-on-exec. The call is made directly: the C library's wrapper handles every
+/// command fcntl has, and a unit's small build carries them all for this one.
+void close_on_exec(int fd) {
+#ifdef SYS_fcntl64
+    (void)syscall(SYS_fcntl64, fd, F_SETFD, FD_CLOEXEC);
+#else
+    (void)syscall(SYS_fcntl, fd, F_SETFD, FD_CLOEXEC);
+#endif
+}
+
 /// Marks every descriptor beyond the standard three close-on-exec: the run's own are so already,
 /// and any its caller left open (a terminal, a socket, a file of root's) must not reach a child.
-/// They are listed in /proc/self/fd; where that cannot be read, every number up to the limit on
-/// open files is tried.
+/// They are listed in /proc/self/fd; where that cannot be read, every number up to
+/// `descriptors_tried_without_proc` is marked.
 void close_inherited_descriptors_on_exec() {
     int listing = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (listing < 0) {
-        struct rlimit limit {};
-        rlim_t highest = 65536;
-        if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < highest)
-            highest = limit.rlim_cur;
-        for (rlim_t fd = STDERR_FILENO + 1; fd < highest; ++fd)
-            (void)fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+        for (int fd = STDERR_FILENO + 1; fd < descriptors_tried_without_proc; ++fd)
+            close_on_exec(fd);
         return;
     }
     // Entries as getdents64 gives them: 8 bytes of inode, 8 of offset, 2 of length, 1 of type,
@@ -139,7 +155,7 @@ void close_inherited_descriptors_on_exec() {
                 fd = fd * 10 + (*name - '0');
             }
             if (numeric && *name == '\0' && fd > STDERR_FILENO && fd != listing)
-                (void)fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+                close_on_exec(static_cast<int>(fd));
             if (entry_length == 0)
                 break;
             at += entry_length;
@@ -187,33 +203,26 @@ bool wait_for_a_child(int64_t deadline) {
     return true;
 }
 
-/// Waits until the child has ended, at most until `deadline`, without reaping it: while it is
-/// not reaped, its process and group IDs stay its own. Also true when it cannot be waited for.
-bool ended_by(pid_t pid, int64_t deadline) {
+/// Waits for the child's end, at most until `deadline`. With `reap`, collects it and leaves its
+/// wait status in `status`; without, leaves it to be collected, so that its process and group
+/// IDs stay its own meanwhile. False when the deadline passed first; true, with `status` -1,
+/// when it cannot be waited for.
+bool wait_for_end(pid_t pid, int64_t deadline, bool reap, int &status) {
     for (;;) {
         siginfo_t info{};
-        if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
-            if (info.si_pid == pid)
+        int options = WEXITED | WNOHANG | (reap ? 0 : WNOWAIT);
+        if (waitid(P_PID, static_cast<id_t>(pid), &info, options) == 0) {
+            if (info.si_pid == pid) {
+                status = info.si_code == CLD_EXITED ? (info.si_status & 0xff) << 8
+                                                    : info.si_status & 0x7f;
                 return true;
+            }
         } else if (errno != EINTR) {
+            status = -1;
             return true;
         }
         if (!wait_for_a_child(deadline))
             return false;
-    }
-}
-
-/// Reaps the child, waiting at most until `deadline`. Returns its wait status, or -1.
-int reaped_by(pid_t pid, int64_t deadline) {
-    for (;;) {
-        int status = 0;
-        pid_t reaped = waitpid(pid, &status, WNOHANG);
-        if (reaped == pid)
-            return status;
-        if (reaped < 0 && errno != EINTR)
-            return -1;
-        if (!wait_for_a_child(deadline))
-            return -1;
     }
 }
 
@@ -292,18 +301,17 @@ int finish_shell(shell_child &child, int64_t deadline) {
         (void)close(child.output);
         child.output = -1;
     }
-    bool ended = ended_by(child.pid, deadline);
+    int status = -1;
+    bool ended = wait_for_end(child.pid, deadline, false, status);
     // The shell and everything it started end now: a pipeline's last member still blocked on
     // a FIFO after the shell itself has gone, or a whole pipeline past its deadline. Where the
     // session could not be made yet (vfork as a plain fork, the child not yet run), the child
     // alone.
     if (kill(-child.pid, SIGKILL) != 0)
         (void)kill(child.pid, SIGKILL);
-    if (!ended) {
-        (void)reaped_by(child.pid, monotonic_ms() + reap_deadline_ms);
+    if (!wait_for_end(child.pid, monotonic_ms() + reap_deadline_ms, true, status) || !ended)
         return -1;
-    }
-    return reaped_by(child.pid, monotonic_ms() + reap_deadline_ms);
+    return status;
 }
 
 int run_shell(const char *command, const child_user &user, int64_t timeout_ms) {

@@ -1,3 +1,4 @@
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -21,18 +22,38 @@ bool write_all(int fd, const void *bytes, size_t count) {
     return true;
 }
 
+/// Reads up to `capacity` bytes, a read cut short by a signal tried again. Returns the count,
+/// 0 at the end of the file, -1 on an error.
+ssize_t read_some(int fd, void *bytes, size_t capacity) {
+    ssize_t count = 0;
+    while ((count = read(fd, bytes, capacity)) < 0 && errno == EINTR) {
+    }
+    return count;
+}
+
+/// Reads the whole record from the start of `fd`. False when the file holds less, or the read
+/// fails.
+bool read_record(int fd, unit_config_record &record) {
+    size_t got = 0;
+    ssize_t count = 0;
+    while (got < sizeof record.bytes &&
+           (count = read_some(fd, record.bytes + got, sizeof record.bytes - got)) > 0)
+        got += static_cast<size_t>(count);
+    return got == sizeof record.bytes;
+}
+
 /// Writes a new file at `path`: `record`, then every byte of `rest` from where it stands,
 /// unchanged. Returns false when the file cannot be made or any read or write fails.
-bool write_new_file(const char *path, const unit_config_record &record, FILE *rest) {
+bool write_new_file(const char *path, const unit_config_record &record, int rest) {
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
     bool ok = write_all(fd, record.bytes, sizeof record.bytes);
     char buffer[512];
-    size_t length = 0;
-    while (ok && (length = fread(buffer, 1, sizeof buffer, rest)) > 0)
-        ok = write_all(fd, buffer, length);
-    ok = ok && ferror(rest) == 0;
+    ssize_t length = 0;
+    while (ok && (length = read_some(rest, buffer, sizeof buffer)) > 0)
+        ok = write_all(fd, buffer, static_cast<size_t>(length));
+    ok = ok && length == 0;
     return close(fd) == 0 && ok;
 }
 
@@ -55,20 +76,15 @@ void repair_installed_config(const unit_config_paths &paths) {
     int fd = open_regular_file(paths.installed_file);
     if (fd < 0)
         return;
-    FILE *file = fdopen(fd, "rb");
-    if (file == nullptr) {
-        (void)close(fd);
-        return;
-    }
 
     unit_config_record record;
-    if (fread(record.bytes, sizeof record.bytes, 1, file) == 1 && repair_record(record)) {
+    if (read_record(fd, record) && repair_record(record)) {
         // The read handle stays open until the rewrite is done: the new file takes the rest of
         // the old one from it.
         const file_replacement replacement = plan_replacement(paths.installed_file);
         switch (replacement.way) {
         case replacement_way::by_rename:
-            if (write_new_file(replacement.temporary_file, record, file))
+            if (write_new_file(replacement.temporary_file, record, fd))
                 (void)commit_replacement(replacement);
             else
                 abandon_replacement(replacement);
@@ -80,5 +96,5 @@ void repair_installed_config(const unit_config_paths &paths) {
             break;
         }
     }
-    (void)fclose(file);
+    (void)close(fd);
 }
