@@ -43,7 +43,7 @@ my $shell;
 for (1 .. 1500) {
     for my $pid (processes_of_mine()) {
         my $command = read_all("/proc/$pid/cmdline") // next;
-        if ($command =~ /(^|\0)sh\0-c\0(date|echo|printf) /) {
+        if ($command =~ m{(^|\0|/)sh\0-c\0(date|echo|printf) }) {
             $shell = $pid;
             last;
         }
