@@ -11,6 +11,14 @@
 
 namespace {
 
+/// The longest a run holds its lock: the copy and its reap, the outcome entry and its reap
+/// (`cp` prints nothing to log), and the repair's writes, which take about a second on NOR
+/// flash. A second run waits longer than that, so that it follows a first one.
+constexpr int64_t repair_writes_ms = 2000;
+static_assert(lock_wait_ms > copy_deadline_ms + reap_deadline_ms + entry_deadline_ms +
+                                 reap_deadline_ms + repair_writes_ms,
+              "a run waits for the lock longer than a run holds it");
+
 constexpr char version_text[] = "unitcfg " UNITCFG_VERSION "\nbuild: " UNITCFG_BUILD "\n";
 constexpr char usage_text[] =
     "usage: unitcfg | unitcfg --check | unitcfg --help | unitcfg --version\n"
