@@ -11,8 +11,12 @@ set(UNITCFG_TARGET armv5te-linux-gnueabi)
 
 set(CMAKE_C_COMPILER ${UNITCFG_CROSS_PREFIX}-gcc)
 set(CMAKE_CXX_COMPILER ${UNITCFG_CROSS_PREFIX}-g++)
-set(CMAKE_C_FLAGS_INIT "-march=armv5te -mtune=arm926ej-s")
-set(CMAKE_CXX_FLAGS_INIT "-march=armv5te -mtune=arm926ej-s")
+# Thumb code (every ARMv5TE core runs it; Thumb-1 only, nothing an ARMv6 adds): the program's
+# time is its children's, and its code is a third smaller, so that it ends a page earlier and
+# the data segment's RELRO alignment pads less (22 KB instead of 26 KB). glibc itself stays
+# ARM code; the calls between them interwork.
+set(CMAKE_C_FLAGS_INIT "-march=armv5te -mtune=arm926ej-s -mthumb")
+set(CMAKE_CXX_FLAGS_INIT "-march=armv5te -mtune=arm926ej-s -mthumb")
 
 # Libraries, headers and packages come from the target's sysroot only; programs from the host.
 set(CMAKE_FIND_ROOT_PATH ${UNITCFG_SYSROOT})

@@ -41,7 +41,15 @@ const char *text_asked_for(int argc, char **argv) {
     return nullptr;
 }
 
-extern "C" void on_broken_pipe(int) {}
+// A Thumb build takes its one signal in ARM state all the same: a unit's kernel built without
+// support for Thumb programs (CONFIG_ARM_THUMB off) enters every handler in ARM state.
+#if defined(__arm__) && defined(__thumb__)
+#define ARM_STATE_HANDLER __attribute__((target("arm")))
+#else
+#define ARM_STATE_HANDLER
+#endif
+
+extern "C" ARM_STATE_HANDLER void on_broken_pipe(int) {}
 
 /// A message written to a standard output that nobody reads any more must not end the run.
 /// A handler that does nothing turns SIGPIPE into a plain EPIPE for the program, and, unlike

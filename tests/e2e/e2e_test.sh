@@ -558,6 +558,30 @@ case_history_tracer() {
     wait "$tracer" 2>/dev/null
 }
 
+# The application user stops every process of theirs, over and over, so that an entry's child
+# is stopped at any point after it became theirs, its exec included: every run still ends
+# within its bounds (each entry stopped costs its 5 s), installs and repairs.
+case_stopped_entries() {
+    identity_record 6170 >/tmp/UNIT.CFG
+    typical_staged_record >/tmp/Quarvane/6170.CFG
+    add_app_account 2469 2469 || { echo "no other users here: nothing to stop as one"; return; }
+    chown 2469:2469 /home/Quarvane
+    setpriv --reuid=2469 --regid=2469 --clear-groups perl -e 'kill STOP => -1 while 1' &
+    local stopper=$! round started took
+    for ((round = 1; round <= 4; round++)); do
+        echo "installed before" >"$installed"
+        started=$SECONDS
+        timeout 60 "${launcher[@]}" ./unitcfg >stdout.txt 2>stderr.txt
+        expect_eq "round $round: exit status" "$?" 0
+        took=$((SECONDS - started))
+        [ "$took" -le 12 ] || fail "round $round: the run took $took s"
+        expect_typical_repaired_record
+    done
+    kill -9 "$stopper"
+    wait "$stopper" 2>/dev/null
+    [ -z "$(running_processes_of 2469)" ] || kill -9 $(running_processes_of 2469) 2>/dev/null
+}
+
 # The processes of user $1 that have not ended, one ID a line.
 running_processes_of() {
     local status

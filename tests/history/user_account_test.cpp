@@ -14,12 +14,12 @@ class PrimaryGroup : public ::testing::Test {
     std::string accounts = dir.file("passwd");
 
     /// The group found for `uid` in a database holding `lines`, or -1 when none is.
-    long group_of(uid_t uid, const std::string &lines) {
+    long long group_of(uid_t uid, const std::string &lines) {
         write_file(accounts, lines);
         gid_t group = 99;
         if (!find_primary_group(uid, group, accounts.c_str()))
             return group == 99 ? -1 : -2; // -2: a group left behind on failure
-        return static_cast<long>(group);
+        return static_cast<long long>(group);
     }
 };
 
@@ -29,7 +29,7 @@ TEST_F(PrimaryGroup, TheFourthFieldOfTheUsersLine) {
                            "big:x:4294967294:4294967294::/:/bin/false\n";
     EXPECT_EQ(group_of(1234, database), 5678);
     EXPECT_EQ(group_of(0, database), 0);
-    EXPECT_EQ(group_of(4294967294U, database), 4294967294L);
+    EXPECT_EQ(group_of(4294967294U, database), 4294967294LL);
     EXPECT_EQ(group_of(123, database), -1) << "a prefix of another user's number";
     EXPECT_EQ(group_of(12345, database), -1);
 }
