@@ -6,7 +6,6 @@
 #include <string.h>
 
 #include "storage/directory_lock.h"
-#include "storage/replacement.h"
 #include "unit_config/unit_config.h"
 
 namespace {
@@ -83,9 +82,7 @@ int main(int argc, char **argv) {
         return check_unit_config(stdout);
     // A second run started meanwhile (a boot script and a technician) waits for this one: it
     // holds the installed file's directory until it exits.
-    const char *installed_file = default_unit_config_paths.installed_file;
-    int lock = lock_containing_directory(installed_file);
-    remove_leftovers(installed_file);
+    int lock = lock_containing_directory(default_unit_config_paths.installed_file);
     install_unit_config();
     repair_installed_config();
     release_directory_lock(lock);

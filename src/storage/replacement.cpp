@@ -97,14 +97,14 @@ bool owner_can_be_kept(const struct stat &installed) {
            id_is_mapped(installed.st_gid, "/proc/self/gid_map");
 }
 
-/// How the installed file is replaced: see `plan_replacement`. Device numbers are not
+/// How the installed file is replaced, once `check_installed_path` trusts it: see
+/// `plan_replacement`. Device numbers are not
 /// compared: on an overlay a directory and its files report different ones. Where it cannot be
 /// told whether the file is a mount point, the rename is tried: the kernel refuses one over a
 /// mount point, and the old file stays.
-replacement_way choose_way(const char *installed_file, char (&missing_target)[PATH_MAX]) {
+replacement_way way_along_trusted_path(const char *installed_file) {
     directory_path directory;
-    if (!containing_directory(installed_file, directory) ||
-        check_installed_path(installed_file, missing_target) != trust::trusted)
+    if (!containing_directory(installed_file, directory))
         return replacement_way::refused;
     bool directory_takes_files = access(directory, W_OK | X_OK) == 0;
     struct stat info {};
@@ -117,6 +117,12 @@ replacement_way choose_way(const char *installed_file, char (&missing_target)[PA
         is_mount_point(installed_file) != mount_point_answer::yes)
         return replacement_way::by_rename;
     return replacement_way::in_place;
+}
+
+replacement_way choose_way(const char *installed_file, char (&missing_target)[PATH_MAX]) {
+    if (check_installed_path(installed_file, missing_target) != trust::trusted)
+        return replacement_way::refused;
+    return way_along_trusted_path(installed_file);
 }
 
 /// The temporary file takes the installed file's mode, set-id and sticky bits dropped, then its
@@ -192,10 +198,12 @@ file_replacement plan_replacement(const char *installed_file) {
     file_replacement replacement{installed_file, replacement_way::refused, {}, {}};
     if (!make_temporary_path(installed_file, replacement))
         return replacement;
-    replacement.way = choose_way(installed_file, replacement.missing_target);
-    if (replacement.way == replacement_way::refused)
+    // Nothing is removed where others may change the directory or the way to it. A second link
+    // that a rename cut in two left goes before the way is chosen: the file has one link again.
+    if (check_installed_path(installed_file, replacement.missing_target) != trust::trusted)
         return replacement;
     (void)unlink(replacement.temporary_file);
+    replacement.way = way_along_trusted_path(installed_file);
     // A temporary name that could not be removed (a directory, say) leaves the file in place.
     struct stat left {};
     if (replacement.way == replacement_way::by_rename &&

@@ -40,7 +40,8 @@ struct file_replacement {
 
 /// Removes what an interrupted run leaves beside `installed_file`: its temporary file, or the
 /// temporary name a rename cut in two left as a second link to the installed file (JFFS2 links
-/// the new name, then unlinks the old). Nothing else is touched.
+/// the new name, then unlinks the old). Nothing else is touched. Only for a path
+/// `check_installed_path` trusts: `plan_replacement` calls it so.
 void remove_leftovers(const char *installed_file);
 
 /// Whether anything may be written at `installed_file`: its directory one only root or the
@@ -52,8 +53,8 @@ void remove_leftovers(const char *installed_file);
 /// another link what the walk found on its way. Changes nothing.
 trust check_installed_path(const char *installed_file, char (&missing_target)[PATH_MAX]);
 
-/// Decides how `installed_file` is replaced, then, unless refused, removes leftovers
-/// (`remove_leftovers`). By
+/// Decides how `installed_file` is replaced: unless refused, it first removes leftovers
+/// (`remove_leftovers`), so that a run that writes the file leaves nothing beside it. By
 /// rename only when the directory takes a new file and the installed path is missing, or a
 /// regular file with one link, no mount point, whose owner the new file can keep, on a plain
 /// file system or an overlay alike. In place for a hard-linked file, a mount point (of any file
