@@ -57,25 +57,42 @@ if (syscall(&SYS_ptrace, $ptrace_seize, $shell + 0, 0, 0) != 0) {
     exit 1;
 }
 print $out "seized $shell\n";
-# The pipeline's members start, and the last one waits on the FIFO.
-select(undef, undef, undef, 0.5);
-for my $pid (processes_of_mine()) {
-    print $out "process $pid\n";
-    if (opendir(my $fds, "/proc/$pid/fd")) {
-        for my $fd (sort { $a <=> $b } grep { /^\d+$/ } readdir $fds) {
-            print $out "fd $fd -> " . (readlink("/proc/$pid/fd/$fd") // '?') . "\n";
+
+# What each process of this user holds, as report lines.
+sub holdings {
+    my $text = '';
+    for my $pid (processes_of_mine()) {
+        $text .= "process $pid\n";
+        if (opendir(my $fds, "/proc/$pid/fd")) {
+            for my $fd (sort { $a <=> $b } grep { /^\d+$/ } readdir $fds) {
+                $text .= "fd $fd -> " . (readlink("/proc/$pid/fd/$fd") // '?') . "\n";
+            }
+            closedir $fds;
+        } else {
+            $text .= "fd unreadable\n";
         }
-        closedir $fds;
-    } else {
-        print $out "fd unreadable\n";
+        my $environment = read_all("/proc/$pid/environ") // "unreadable";
+        $text .= "environ $_\n" for grep { length } split /\0/, $environment;
+        my $stat = read_all("/proc/$pid/stat") // '';
+        my @fields = split / /, substr($stat, rindex($stat, ') ') + 2);
+        # After the command's name: state, ppid, pgrp, session, tty_nr.
+        my ($session, $tty) = @fields[3, 4];
+        $text .= sprintf "session %s tty %s\n", ($session == $shell ? 'own' : $session), $tty;
+        $text .= 'cwd ' . (readlink("/proc/$pid/cwd") // '?') . "\n";
     }
-    my $environment = read_all("/proc/$pid/environ") // "unreadable";
-    print $out "environ $_\n" for grep { length } split /\0/, $environment;
-    my $stat = read_all("/proc/$pid/stat") // '';
-    my @fields = split / /, substr($stat, rindex($stat, ') ') + 2);
-    # After the command's name: state, ppid, pgrp, session, tty_nr.
-    my ($session, $tty) = @fields[3, 4];
-    printf $out "session %s tty %s\n", ($session == $shell ? 'own' : $session), $tty;
-    print $out 'cwd ' . (readlink("/proc/$pid/cwd") // '?') . "\n";
+    return $text;
 }
+
+# Once the pipeline's members have started and the last one waits on the FIFO: the same
+# holdings twice, 100 ms apart, of more than the shell alone (3 s at most; a shell between
+# its forks briefly holds the pipes it is making).
+my $seen = holdings();
+for (1 .. 30) {
+    select(undef, undef, undef, 0.1);
+    my $again = holdings();
+    my $processes = () = $again =~ /^process /mg;
+    last if $again eq $seen && $processes > 1;
+    $seen = $again;
+}
+print $out $seen;
 sleep $hold;
