@@ -125,8 +125,9 @@ void make_child_environment() {
     child_environment[count] = nullptr;
 }
 
-/// Where /proc is not mounted, every descriptor number below this is marked: the limit on open
-/// files that a process of a unit's init, or of a shell, starts with is 1,024 or 4,096.
+/// Where /proc is not mounted, every descriptor number below this is taken to be open: the
+/// limit on open files that a process of a unit's init, or of a shell, starts with is 1,024 or
+/// 4,096.
 constexpr int descriptors_tried_without_proc = 65536;
 
 /// Marks `fd` close-on-exec. The call is made directly: the C library's wrapper handles every
@@ -139,15 +140,18 @@ void close_on_exec(int fd) {
 #endif
 }
 
-/// Marks every descriptor beyond the standard three close-on-exec: the run's own are so already,
-/// and any its caller left open (a terminal, a socket, a file of root's) must not reach a child.
-/// They are listed in /proc/self/fd; where that cannot be read, every number up to
-/// `descriptors_tried_without_proc` is marked.
-void close_inherited_descriptors_on_exec() {
+void close_now(int fd) {
+    (void)close(fd);
+}
+
+/// Does `act` to every descriptor this process holds beyond the standard three, as listed in
+/// /proc/self/fd; where that cannot be read, to every number below
+/// `descriptors_tried_without_proc`. The 2.6.16 floor has no close_range.
+void for_each_other_descriptor(void (*act)(int)) {
     int listing = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (listing < 0) {
         for (int fd = STDERR_FILENO + 1; fd < descriptors_tried_without_proc; ++fd)
-            close_on_exec(fd);
+            act(fd);
         return;
     }
     // Entries as getdents64 gives them: 8 bytes of inode, 8 of offset, 2 of length, 1 of type,
@@ -167,7 +171,7 @@ void close_inherited_descriptors_on_exec() {
                 fd = fd * 10 + (*name - '0');
             }
             if (numeric && *name == '\0' && fd > STDERR_FILENO && fd != listing)
-                close_on_exec(static_cast<int>(fd));
+                act(static_cast<int>(fd));
             if (entry_length == 0)
                 break;
             at += entry_length;
@@ -182,7 +186,9 @@ void prepare_for_children() {
     if (prepared)
         return;
     prepared = true;
-    close_inherited_descriptors_on_exec();
+    // Every descriptor the run holds, or was started with (a terminal, a socket, a file of
+    // root's), is closed at exec: none reaches a child.
+    for_each_other_descriptor(close_on_exec);
     make_child_environment();
 }
 
@@ -253,10 +259,18 @@ bool start_shell(const char *command, const child_user &user, bool capture_outpu
     int pipe_ends[2] = {-1, -1};
     if (capture_output && pipe2(pipe_ends, O_CLOEXEC) != 0)
         return false;
-    // SIGCHLD stays blocked in this process from the first child on, so that a child's end is
-    // never missed between a look and the wait for it (see `finish_shell`).
-    sigset_t chld = child_signal();
-    (void)sigprocmask(SIG_BLOCK, &chld, nullptr);
+    // Every signal is blocked while the child is made. The child takes the run's mask, SIGCHLD
+    // unblocked, only right before its exec: until then a child for another user holds root's
+    // memory, and no signal that user sends it may run a handler or dump a core meanwhile (it
+    // is pending until then, and the child undumpable by then). SIGCHLD stays blocked in this
+    // process from the first child on, so that a child's end is never missed between a look and
+    // the wait for it (see `finish_shell`).
+    sigset_t all;
+    sigset_t before;
+    (void)sigfillset(&all);
+    (void)sigprocmask(SIG_BLOCK, &all, &before);
+    sigset_t child_mask = before;
+    (void)sigdelset(&child_mask, SIGCHLD);
     // A child of the run's own shares this process's memory until its exec, as posix_spawn's
     // does: it only makes system calls, then execs or exits. A child for another user is a copy
     // instead: once it is that user's, the user may stop it before its exec, and this process
@@ -266,18 +280,26 @@ bool start_shell(const char *command, const child_user &user, bool capture_outpu
     // come first and make the session fail.)
     pid_t pid = user.as_self ? vfork() : copy_of_this_process();
     if (pid == 0) {
-        (void)sigprocmask(SIG_UNBLOCK, &chld, nullptr);
         if (setsid() < 0 || (!user.as_self && !detach_standard_streams()) ||
             (capture_output && dup2(pipe_ends[1], STDOUT_FILENO) < 0) || chdir("/") != 0)
             _exit(could_not_run_shell);
+        // A copy for another user closes what it holds beyond its three streams before it is
+        // that user's: stopped by them before its exec, and left behind by a run that was
+        // killed, it must not keep the run's lock or a file of root's open.
+        if (!user.as_self)
+            for_each_other_descriptor(close_now);
         if (!become(user))
             _exit(could_not_become_user);
+        (void)sigprocmask(SIG_SETMASK, &child_mask, nullptr);
         char shell_name[] = "sh";
         char option[] = "-c";
         char *const argv[] = {shell_name, option, const_cast<char *>(command), nullptr};
         (void)execve("/bin/sh", argv, child_environment);
         _exit(could_not_run_shell);
     }
+    sigset_t parent_mask = before;
+    (void)sigaddset(&parent_mask, SIGCHLD);
+    (void)sigprocmask(SIG_SETMASK, &parent_mask, nullptr);
     if (capture_output)
         (void)close(pipe_ends[1]);
     if (pid < 0) {
