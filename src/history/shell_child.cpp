@@ -192,6 +192,28 @@ void prepare_for_children() {
     make_child_environment();
 }
 
+/// In the child: its session, its streams (`output`, when not -1, as its standard output), "/",
+/// the user, then the signal mask `mask` and the shell. Never returns.
+[[noreturn]] void run_in_child(const char *command, const child_user &user, int output,
+                               const sigset_t &mask) {
+    if (setsid() < 0 || (!user.as_self && !detach_standard_streams()) ||
+        (output >= 0 && dup2(output, STDOUT_FILENO) < 0) || chdir("/") != 0)
+        _exit(could_not_run_shell);
+    // A copy for another user closes what it holds beyond its three streams before it is that
+    // user's: stopped by them before its exec, and left behind by a run that was killed, it must
+    // not keep the run's lock or a file of root's open.
+    if (!user.as_self)
+        for_each_other_descriptor(close_now);
+    if (!become(user))
+        _exit(could_not_become_user);
+    (void)sigprocmask(SIG_SETMASK, &mask, nullptr);
+    char shell_name[] = "sh";
+    char option[] = "-c";
+    char *const argv[] = {shell_name, option, const_cast<char *>(command), nullptr};
+    (void)execve("/bin/sh", argv, child_environment);
+    _exit(could_not_run_shell);
+}
+
 sigset_t child_signal() {
     sigset_t set;
     (void)sigemptyset(&set);
@@ -279,24 +301,8 @@ bool start_shell(const char *command, const child_user &user, bool capture_outpu
     // ended as one. (The parent sets no group for it: where vfork is a plain fork, that could
     // come first and make the session fail.)
     pid_t pid = user.as_self ? vfork() : copy_of_this_process();
-    if (pid == 0) {
-        if (setsid() < 0 || (!user.as_self && !detach_standard_streams()) ||
-            (capture_output && dup2(pipe_ends[1], STDOUT_FILENO) < 0) || chdir("/") != 0)
-            _exit(could_not_run_shell);
-        // A copy for another user closes what it holds beyond its three streams before it is
-        // that user's: stopped by them before its exec, and left behind by a run that was
-        // killed, it must not keep the run's lock or a file of root's open.
-        if (!user.as_self)
-            for_each_other_descriptor(close_now);
-        if (!become(user))
-            _exit(could_not_become_user);
-        (void)sigprocmask(SIG_SETMASK, &child_mask, nullptr);
-        char shell_name[] = "sh";
-        char option[] = "-c";
-        char *const argv[] = {shell_name, option, const_cast<char *>(command), nullptr};
-        (void)execve("/bin/sh", argv, child_environment);
-        _exit(could_not_run_shell);
-    }
+    if (pid == 0)
+        run_in_child(command, user, capture_output ? pipe_ends[1] : -1, child_mask);
     sigset_t parent_mask = before;
     (void)sigaddset(&parent_mask, SIGCHLD);
     (void)sigprocmask(SIG_SETMASK, &parent_mask, nullptr);
