@@ -140,18 +140,24 @@ void close_on_exec(int fd) {
 #endif
 }
 
-void close_now(int fd) {
-    (void)close(fd);
+/// What to do to a descriptor: mark it close-on-exec, or close it now.
+enum class descriptor_action { close_on_exec, close_now };
+
+void act_on(int fd, descriptor_action action) {
+    if (action == descriptor_action::close_now)
+        (void)close(fd);
+    else
+        close_on_exec(fd);
 }
 
-/// Does `act` to every descriptor this process holds beyond the standard three, as listed in
+/// Does `action` to every descriptor this process holds beyond the standard three, as listed in
 /// /proc/self/fd; where that cannot be read, to every number below
 /// `descriptors_tried_without_proc`. The 2.6.16 floor has no close_range.
-void for_each_other_descriptor(void (*act)(int)) {
+void for_each_other_descriptor(descriptor_action action) {
     int listing = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (listing < 0) {
         for (int fd = STDERR_FILENO + 1; fd < descriptors_tried_without_proc; ++fd)
-            act(fd);
+            act_on(fd, action);
         return;
     }
     // Entries as getdents64 gives them: 8 bytes of inode, 8 of offset, 2 of length, 1 of type,
@@ -171,7 +177,7 @@ void for_each_other_descriptor(void (*act)(int)) {
                 fd = fd * 10 + (*name - '0');
             }
             if (numeric && *name == '\0' && fd > STDERR_FILENO && fd != listing)
-                act(static_cast<int>(fd));
+                act_on(static_cast<int>(fd), action);
             if (entry_length == 0)
                 break;
             at += entry_length;
@@ -188,7 +194,7 @@ void prepare_for_children() {
     prepared = true;
     // Every descriptor the run holds, or was started with (a terminal, a socket, a file of
     // root's), is closed at exec: none reaches a child.
-    for_each_other_descriptor(close_on_exec);
+    for_each_other_descriptor(descriptor_action::close_on_exec);
     make_child_environment();
 }
 
@@ -203,7 +209,7 @@ void prepare_for_children() {
     // user's: stopped by them before its exec, and left behind by a run that was killed, it must
     // not keep the run's lock or a file of root's open.
     if (!user.as_self)
-        for_each_other_descriptor(close_now);
+        for_each_other_descriptor(descriptor_action::close_now);
     if (!become(user))
         _exit(could_not_become_user);
     (void)sigprocmask(SIG_SETMASK, &mask, nullptr);
