@@ -1,7 +1,6 @@
 // unitcfg: installs a known unit's staged configuration, then checks and repairs the installed
 // configuration record, and exits 0. Takes no arguments; "--help" or "--version" alone only
 // prints, and "--check" alone reports what a run would do, changing nothing.
-#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -40,46 +39,19 @@ const char *text_asked_for(int argc, char **argv) {
     return nullptr;
 }
 
-// A Thumb build takes its one signal in ARM state all the same: a unit's kernel built without
-// support for Thumb programs (CONFIG_ARM_THUMB off) enters every handler in ARM state.
-#if defined(__arm__) && defined(__thumb__)
-#define ARM_STATE_HANDLER __attribute__((target("arm")))
-#else
-#define ARM_STATE_HANDLER
-#endif
-
-extern "C" ARM_STATE_HANDLER void on_broken_pipe(int) {}
-
-/// A message written to a standard output that nobody reads any more must not end the run.
-/// A handler that does nothing turns SIGPIPE into a plain EPIPE for the program, and, unlike
-/// ignoring the signal, is reset at exec: the children still start with SIGPIPE at its
-/// default. A program started with SIGPIPE ignored keeps it so, and so do its children.
-void survive_broken_pipe() {
-    struct sigaction current {};
-    if (sigaction(SIGPIPE, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
-        return;
-    struct sigaction action {};
-    action.sa_handler = on_broken_pipe;
-    (void)sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    (void)sigaction(SIGPIPE, &action, nullptr);
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
-    // A parent that left SIGCHLD ignored would make every wait fail, and a good copy would be
-    // logged as failed.
-    (void)signal(SIGCHLD, SIG_DFL);
-    survive_broken_pipe();
-
     const char *text = text_asked_for(argc, argv);
     if (text != nullptr) {
+        survive_broken_pipe();
         (void)fputs(text, stdout);
         return 0;
     }
-    if (argc == 2 && strcmp(argv[1], "--check") == 0)
+    if (argc == 2 && strcmp(argv[1], "--check") == 0) {
+        survive_broken_pipe();
         return check_unit_config(stdout);
+    }
     // A second run started meanwhile (a boot script and a technician) waits for this one: it
     // holds the installed file's directory until it exits.
     int lock = lock_containing_directory(default_unit_config_paths.installed_file);

@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -9,9 +10,23 @@ namespace {
 constexpr char pipe_error_message[] = "Error opening pipe!";
 constexpr char command_error_message[] = "Command not found or exited with error status";
 
+// A Thumb build takes its one signal in ARM state all the same: a unit's kernel built without
+// support for Thumb programs (CONFIG_ARM_THUMB off) enters every handler in ARM state.
+#if defined(__arm__) && defined(__thumb__)
+#define ARM_STATE_HANDLER __attribute__((target("arm")))
+#else
+#define ARM_STATE_HANDLER
+#endif
+
+extern "C" ARM_STATE_HANDLER void on_broken_pipe(int) {}
+
 /// Messages are flushed at once so they keep their place beside the shell's own complaints
 /// when standard output and standard error go to one log.
 void report(const char *message) {
+    static bool surviving = false;
+    if (!surviving)
+        survive_broken_pipe();
+    surviving = true;
     (void)puts(message);
     (void)fflush(stdout);
 }
@@ -77,6 +92,17 @@ int64_t append_output_entry(const char *chunk, size_t length, const history_log 
 }
 
 } // namespace
+
+void survive_broken_pipe() {
+    struct sigaction current {};
+    if (sigaction(SIGPIPE, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
+        return;
+    struct sigaction action {};
+    action.sa_handler = on_broken_pipe;
+    (void)sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    (void)sigaction(SIGPIPE, &action, nullptr);
+}
 
 void report_command_failure() {
     report(command_error_message);

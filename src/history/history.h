@@ -53,6 +53,13 @@ history_log open_history_log(const char *history_path = default_history_path,
 int run_logged_command(const char *command, const history_log &log,
                        int64_t timeout_ms = copy_deadline_ms);
 
+/// Makes a write to a standard output that nobody reads any more fail with EPIPE instead of
+/// ending the program: a handler that does nothing, which, unlike ignoring the signal, is reset
+/// at exec, so that the children still start with SIGPIPE at its default. A program started
+/// with SIGPIPE ignored keeps it so, and so do its children. Set before the first message, or
+/// before a report: a run that prints nothing pays nothing for it.
+void survive_broken_pipe();
+
 /// Prints the line of a command that failed, as `run_logged_command` does: for a command that is
 /// refused before it is run.
 void report_command_failure();

@@ -192,6 +192,9 @@ void prepare_for_children() {
     if (prepared)
         return;
     prepared = true;
+    // A parent that left SIGCHLD ignored would make every wait fail, and a good copy would be
+    // logged as failed.
+    (void)signal(SIGCHLD, SIG_DFL);
     // Every descriptor the run holds, or was started with (a terminal, a socket, a file of
     // root's), is closed at exec: none reaches a child.
     for_each_other_descriptor(descriptor_action::close_on_exec);
