@@ -23,10 +23,7 @@ extern "C" ARM_STATE_HANDLER void on_broken_pipe(int) {}
 /// Messages are flushed at once so they keep their place beside the shell's own complaints
 /// when standard output and standard error go to one log.
 void report(const char *message) {
-    static bool surviving = false;
-    if (!surviving)
-        survive_broken_pipe();
-    surviving = true;
+    survive_broken_pipe();
     (void)puts(message);
     (void)fflush(stdout);
 }

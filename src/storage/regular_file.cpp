@@ -24,15 +24,11 @@ int open_checked(const char *path, int flags, int64_t &file_size) {
 }
 
 file_start read_opened(int fd, uint8_t *bytes, size_t size) {
-    size_t got = 0;
-    ssize_t count = 0;
-    while (got < size &&
-           ((count = read(fd, bytes + got, size - got)) > 0 || (count < 0 && errno == EINTR)))
-        got += count > 0 ? static_cast<size_t>(count) : 0;
+    ssize_t got = read_up_to(fd, bytes, size);
     (void)close(fd);
-    if (got == size)
+    if (got == static_cast<ssize_t>(size))
         return file_start::whole;
-    return count == 0 ? file_start::short_file : file_start::unreadable;
+    return got >= 0 ? file_start::short_file : file_start::unreadable;
 }
 
 /// The result of an open that failed: the path went missing, was swapped for something that is
@@ -44,6 +40,22 @@ file_start open_failure() {
 }
 
 } // namespace
+
+ssize_t read_up_to(int fd, void *bytes, size_t size) {
+    size_t got = 0;
+    while (got < size) {
+        ssize_t count = read(fd, static_cast<char *>(bytes) + got, size - got);
+        if (count == 0)
+            break;
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        got += static_cast<size_t>(count);
+    }
+    return static_cast<ssize_t>(got);
+}
 
 file_start read_file_start(const char *path, uint8_t *bytes, size_t size, int64_t &file_size) {
     struct stat info {};

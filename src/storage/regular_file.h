@@ -4,6 +4,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <sys/types.h>
 
 #include "trusted_path.h"
 
@@ -26,6 +27,11 @@ file_start read_trusted_file_start(const char *path, uint8_t *bytes, size_t size
 /// What a file that is not to be trusted gives instead of its start: `missing`, `not_regular`
 /// and `unreadable` for those verdicts, `not_trusted` for the rest.
 file_start refused_file_start(trust verdict);
+
+/// Reads up to `size` bytes of `fd` into `bytes`, in as many reads as it takes, one cut short by
+/// a signal tried again. Returns the count read, fewer than `size` only at the end of the file,
+/// or -1 on an error.
+ssize_t read_up_to(int fd, void *bytes, size_t size);
 
 /// Opens `path` for reading when it is (or names by a link) a regular file, without blocking:
 /// a FIFO or a device there is never opened, and one swapped in between the look and the open

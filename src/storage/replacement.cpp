@@ -202,7 +202,7 @@ file_replacement plan_replacement(const char *installed_file) {
     // that a rename cut in two left goes before the way is chosen: the file has one link again.
     if (check_installed_path(installed_file, replacement.missing_target) != trust::trusted)
         return replacement;
-    (void)unlink(replacement.temporary_file);
+    remove_leftovers(installed_file);
     replacement.way = way_along_trusted_path(installed_file);
     // A temporary name that could not be removed (a directory, say) leaves the file in place.
     struct stat left {};

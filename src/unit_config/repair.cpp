@@ -1,4 +1,3 @@
-#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -22,26 +21,6 @@ bool write_all(int fd, const void *bytes, size_t count) {
     return true;
 }
 
-/// Reads up to `capacity` bytes, a read cut short by a signal tried again. Returns the count,
-/// 0 at the end of the file, -1 on an error.
-ssize_t read_some(int fd, void *bytes, size_t capacity) {
-    ssize_t count = 0;
-    while ((count = read(fd, bytes, capacity)) < 0 && errno == EINTR) {
-    }
-    return count;
-}
-
-/// Reads the whole record from the start of `fd`. False when the file holds less, or the read
-/// fails.
-bool read_record(int fd, unit_config_record &record) {
-    size_t got = 0;
-    ssize_t count = 0;
-    while (got < sizeof record.bytes &&
-           (count = read_some(fd, record.bytes + got, sizeof record.bytes - got)) > 0)
-        got += static_cast<size_t>(count);
-    return got == sizeof record.bytes;
-}
-
 /// Writes a new file at `path`: `record`, then every byte of `rest` from where it stands,
 /// unchanged. Returns false when the file cannot be made or any read or write fails.
 bool write_new_file(const char *path, const unit_config_record &record, int rest) {
@@ -51,7 +30,7 @@ bool write_new_file(const char *path, const unit_config_record &record, int rest
     bool ok = write_all(fd, record.bytes, sizeof record.bytes);
     char buffer[512];
     ssize_t length = 0;
-    while (ok && (length = read_some(rest, buffer, sizeof buffer)) > 0)
+    while (ok && (length = read_up_to(rest, buffer, sizeof buffer)) > 0)
         ok = write_all(fd, buffer, static_cast<size_t>(length));
     ok = ok && length == 0;
     return close(fd) == 0 && ok;
@@ -78,7 +57,9 @@ void repair_installed_config(const unit_config_paths &paths) {
         return;
 
     unit_config_record record;
-    if (read_record(fd, record) && repair_record(record)) {
+    if (read_up_to(fd, record.bytes, sizeof record.bytes) ==
+            static_cast<ssize_t>(sizeof record.bytes) &&
+        repair_record(record)) {
         // The read handle stays open until the rewrite is done: the new file takes the rest of
         // the old one from it.
         const file_replacement replacement = plan_replacement(paths.installed_file);
