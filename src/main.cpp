@@ -4,7 +4,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "history/history.h"
 #include "storage/directory_lock.h"
+#include "system/shell_child.h"
 #include "unit_config/unit_config.h"
 
 namespace {

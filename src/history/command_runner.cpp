@@ -123,7 +123,7 @@ int run_logged_command(const char *command, const history_log &log, int64_t time
         length = next_chunk(reader, child, deadline, chunk);
     }
 
-    if (finish_shell(child, deadline) != 0) {
+    if (!ended_well(finish_shell(child, deadline))) {
         report(command_error_message);
         return -1;
     }

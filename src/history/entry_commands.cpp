@@ -2,8 +2,7 @@
 
 #include <string.h>
 
-#include "fill_template.h"
-#include "plain_path.h"
+#include "history.h"
 
 namespace {
 
@@ -66,4 +65,10 @@ bool build_outcome_entry_command(uint16_t unit_number, bool succeeded, const cha
     const char *entry_template = succeeded ? outcome_success_template : outcome_failure_template;
     const char *const paths[] = {history_path};
     return fill_template(command, entry_template, unit_number, paths);
+}
+
+void append_outcome_entry(uint16_t unit_number, bool succeeded, const history_log &log) {
+    char command[outcome_entry_command_capacity];
+    if (log.appends && build_outcome_entry_command(unit_number, succeeded, log.path, command))
+        (void)run_shell(command, log.writer, log.entry_timeout_ms);
 }

@@ -4,7 +4,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "fill_template.h"
+#include "../system/command_text.h"
+
+/// The unit's history file. Every entry command appends to it with `cat >>`.
+inline constexpr char default_history_path[] = "/home/Quarvane/History.txt";
 
 /// A chunk of command output is what fits a 128-byte line buffer: at most 127 bytes.
 inline constexpr size_t chunk_capacity = 128;

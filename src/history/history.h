@@ -1,17 +1,18 @@
 // The command runner and the unit's history log.
 //
 // The history file only grows, and only through shell pipelines started here: the program never
-// writes it itself. Every caller may pass another history path (tests do); production uses
+// writes it itself. Every caller names the history path (tests name their own); production uses
 // `default_history_path`.
 #pragma once
 
 #include <stdint.h>
 
-#include "shell_child.h"
+#include "../system/shell_child.h"
 #include "user_account.h"
 
-/// The unit's history file. Every entry command appends to it with `cat >>`.
-inline constexpr char default_history_path[] = "/home/Quarvane/History.txt";
+/// One history entry's pipeline: `date`, `sed` and the append of a line, or `echo` and the
+/// append. Blocked past this, the history is a FIFO or a stalled device.
+inline constexpr int64_t entry_deadline_ms = 5000;
 
 /// The history file and who appends to it, decided once a run by `open_history_log`.
 struct history_log {
@@ -33,7 +34,7 @@ struct history_log {
 /// never reached through a link) is first given to that user and group, so that it goes on
 /// growing. Anything else (a way others may change, a directory of root's that others may
 /// write, an owner with no account) makes no entries. Never writes the history.
-history_log open_history_log(const char *history_path = default_history_path,
+history_log open_history_log(const char *history_path,
                              const char *account_file = default_account_file);
 
 /// Runs `command` (a NUL-terminated shell command line) through the system shell with its
@@ -50,8 +51,7 @@ history_log open_history_log(const char *history_path = default_history_path,
 /// flushes) one line on standard output and returns -1: "Error opening pipe!" when no pipe or
 /// process could be made, "Command not found or exited with error status" for any other
 /// failure. Entries already appended stay.
-int run_logged_command(const char *command, const history_log &log,
-                       int64_t timeout_ms = copy_deadline_ms);
+int run_logged_command(const char *command, const history_log &log, int64_t timeout_ms);
 
 /// Makes a write to a standard output that nobody reads any more fail with EPIPE instead of
 /// ending the program: a handler that does nothing, which, unlike ignoring the signal, is reset

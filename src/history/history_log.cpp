@@ -2,7 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "../storage/trusted_path.h"
+#include "../system/trusted_path.h"
 #include "history.h"
 #include "user_account.h"
 

@@ -6,8 +6,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "../history/shell_child.h"
-#include "trusted_path.h"
+#include "../system/clock.h"
+#include "../system/trusted_path.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "../history/fill_template.h"
-#include "replacement.h"
+#include "../system/command_text.h"
+#include "../system/trusted_path.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <stdint.h>
 #include <sys/types.h>
 
-#include "trusted_path.h"
+#include "../system/trusted_path.h"
 
 /// What became of reading the start of a file.
 enum class file_start { whole, missing, not_regular, not_trusted, short_file, unreadable };

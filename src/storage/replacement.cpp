@@ -9,7 +9,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "../history/fill_template.h"
+#include "../system/command_text.h"
 #include "mount_point.h"
 
 namespace {

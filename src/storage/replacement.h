@@ -5,7 +5,7 @@
 #include <limits.h>
 #include <stddef.h>
 
-#include "trusted_path.h"
+#include "../system/trusted_path.h"
 
 /// The temporary file that a new installed file is written to before it is renamed over it:
 /// the installed file's path with this suffix, in the same directory, so that the rename is

@@ -2,8 +2,7 @@
 
 #include "../storage/replacement.h"
 #include "config_record.h"
-#include "copy_command.h"
-#include "staged_file.h"
+#include "install.h"
 #include "unit_config.h"
 #include "unit_identity.h"
 

@@ -1,6 +1,6 @@
 #include "config_record.h"
 
-#include "le_bytes.h"
+#include "../system/le_bytes.h"
 
 namespace {
 

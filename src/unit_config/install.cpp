@@ -1,10 +1,33 @@
 #include <sys/stat.h>
 
+#include "install.h"
+
+#include "../history/history.h"
 #include "../storage/replacement.h"
-#include "copy_command.h"
-#include "staged_file.h"
 #include "unit_config.h"
 #include "unit_identity.h"
+
+bool build_copy_command(uint16_t unit_number, const char *staged_directory,
+                        const char *installed_file, char (&command)[copy_command_capacity]) {
+    command[0] = '\0';
+    if (!is_plain_path(staged_directory, max_copy_path_length) ||
+        !is_plain_path(installed_file, max_copy_path_length))
+        return false;
+
+    const char *const paths[] = {staged_directory, installed_file};
+    return fill_template(command, copy_command_template, unit_number, paths);
+}
+
+trust check_staged_file(const char *staged_directory, uint16_t unit_number,
+                        char (&path)[staged_path_capacity], int64_t &size) {
+    const char *const words[] = {staged_directory};
+    if (!fill_template(path, "%s/%d.CFG", unit_number, words))
+        return trust::unreadable;
+    trust directory = check_trusted_directory(staged_directory);
+    if (directory != trust::trusted)
+        return directory;
+    return check_trusted_file(path, size);
+}
 
 void install_unit_config(const unit_config_paths &paths) {
     uint16_t unit_number = 0;
@@ -35,7 +58,7 @@ void install_unit_config(const unit_config_paths &paths) {
             trust::trusted ||
         !begin_replacement(replacement)) {
         report_command_failure();
-    } else if (run_logged_command(command, log) == 0) {
+    } else if (run_logged_command(command, log, copy_deadline_ms) == 0) {
         // The new configuration is in place and on storage before the history says so.
         installed = commit_replacement(replacement);
     } else {

@@ -2,9 +2,10 @@
 // configuration record right.
 #pragma once
 
+#include <stdint.h>
 #include <stdio.h>
 
-#include "../history/history.h"
+#include "../history/entry_commands.h"
 
 /// Where the phases find the unit's files. Production uses `default_unit_config_paths` only;
 /// tests point the phases at files of their own.
@@ -21,6 +22,11 @@ inline constexpr unit_config_paths default_unit_config_paths = {
     "/usr/share/Quarvane/UNIT.CFG",
     default_history_path,
 };
+
+/// The copy: how long the run waits on it (for its output and its end; the entries of its
+/// output have deadlines of their own). A staged file is at most 64 KiB, which a unit copies in
+/// about a second even onto NOR flash: a copy still going after this is blocked, not slow.
+inline constexpr int64_t copy_deadline_ms = 10000;
 
 /// The install phase. When the identity file supplies a whole record naming a known unit, has
 /// the shell copy that unit's staged file, logging the copy's output and a dated outcome entry

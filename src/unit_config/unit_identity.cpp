@@ -1,7 +1,7 @@
 #include "unit_identity.h"
 
 #include "../storage/regular_file.h"
-#include "le_bytes.h"
+#include "../system/le_bytes.h"
 
 namespace {
 

@@ -12,6 +12,9 @@ namespace {
 
 constexpr char command_error_line[] = "Command not found or exited with error status\n";
 
+/// The copy's deadline: a command's wait unless a test shortens it.
+constexpr std::int64_t command_timeout_ms = 10000;
+
 class Runner : public ::testing::Test {
   protected:
     TempDir dir;
@@ -21,7 +24,7 @@ class Runner : public ::testing::Test {
 
     history_log log() { return open_history_log(history.c_str(), accounts.c_str()); }
 
-    int run(const std::string &command, std::int64_t timeout_ms = copy_deadline_ms) {
+    int run(const std::string &command, std::int64_t timeout_ms = command_timeout_ms) {
         testing::internal::CaptureStdout();
         int result = run_logged_command(command.c_str(), log(), timeout_ms);
         printed = testing::internal::GetCapturedStdout();
@@ -118,7 +121,7 @@ TEST_F(Runner, AHistoryThatBlocksCostsEachEntryItsDeadlineAndNoMore) {
     blocked.entry_timeout_ms = 300;
     auto started = std::chrono::steady_clock::now();
     testing::internal::CaptureStdout();
-    EXPECT_EQ(run_logged_command("echo one; echo two", blocked), 0);
+    EXPECT_EQ(run_logged_command("echo one; echo two", blocked, command_timeout_ms), 0);
     append_outcome_entry(6170, true, blocked);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "support/test_files.h"
-#include "unit_config/copy_command.h"
+#include "unit_config/install.h"
 #include "unit_config/unit_config.h"
 
 namespace {

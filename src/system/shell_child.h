@@ -10,14 +10,7 @@
 #include <stdint.h>
 #include <sys/types.h>
 
-/// The copy: how long the run waits on it (for its output and its end; the entries of its
-/// output have deadlines of their own). A staged file is at most 64 KiB, which a unit copies in
-/// about a second even onto NOR flash: a copy still going after this is blocked, not slow.
-inline constexpr int64_t copy_deadline_ms = 10000;
-
-/// One history entry's pipeline: `date`, `sed` and the append of a line, or `echo` and the
-/// append. Blocked past this, the history is a FIFO or a stalled device.
-inline constexpr int64_t entry_deadline_ms = 5000;
+#include "clock.h"
 
 /// How long the run waits to reap a child it has ended, once its deadline passed. A killed
 /// child is gone within milliseconds; one whose end is still not reported after this is held
@@ -37,15 +30,31 @@ struct child_user {
 };
 inline constexpr child_user run_as_self = {true, 0, 0};
 
+/// How a child's run ended.
+enum class child_end {
+    exited,        ///< it exited: `status` is its exit status
+    killed,        ///< a signal ended it before its deadline: `status` is the signal
+    past_deadline, ///< it was still going at its deadline, and its group was ended
+    not_started,   ///< no pipe or process could be made
+    not_waited,    ///< it could not be waited for, or its end was not reported in time
+};
+
+struct child_outcome {
+    child_end end;
+    int status;
+};
+
+/// Whether the child ran to its end and exited 0.
+inline bool ended_well(const child_outcome &outcome) {
+    return outcome.end == child_end::exited && outcome.status == 0;
+}
+
 /// A started child: its process ID, which is also its session's and its process group's, and
 /// the read end of its standard output (-1 when that is not captured).
 struct shell_child {
     pid_t pid;
     int output;
 };
-
-/// Milliseconds on a clock that never jumps, for deadlines.
-int64_t monotonic_ms();
 
 /// Starts "/bin/sh -c `command`" in a session (and so a process group) of its own, with SIGCHLD
 /// at its default and unblocked, its working directory "/", and an environment of
@@ -71,10 +80,11 @@ ssize_t read_child_output(const shell_child &child, char *bytes, size_t capacity
 /// Closes the output, if any, and waits for the child until `deadline`. Whether it ended or the
 /// deadline passed, its process group is then ended (whatever it started that is still there
 /// goes with it) before the child is reaped, so that the group's ID cannot be reused in between.
-/// A child ended at the deadline is waited for `reap_deadline_ms` more at most, and left to init
-/// after that. Returns the wait status, or -1 when the deadline passed or the wait failed.
-int finish_shell(shell_child &child, int64_t deadline);
+/// The reap waits `reap_deadline_ms` at most, and leaves the child to init after that. Returns
+/// how it ended: `exited` or `killed` once reaped, `past_deadline`, or `not_waited` when the
+/// wait failed or the reap ran out of time.
+child_outcome finish_shell(shell_child &child, int64_t deadline);
 
-/// Runs `command` to its end, as `user`, within `timeout_ms`. Returns `finish_shell`'s result,
-/// or -1 when it could not start.
-int run_shell(const char *command, const child_user &user, int64_t timeout_ms);
+/// Runs `command` to its end, as `user`, within `timeout_ms`: `finish_shell`'s outcome, or
+/// `not_started`.
+child_outcome run_shell(const char *command, const child_user &user, int64_t timeout_ms);

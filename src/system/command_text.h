@@ -1,4 +1,5 @@
-// Command lines and paths filled in from a template, in a fixed buffer, never truncated.
+// Command lines and paths filled in from a template, in a fixed buffer, never truncated, and the
+// paths that may stand in them unquoted.
 #pragma once
 
 #include <stddef.h>
@@ -19,3 +20,8 @@ bool fill_template(char (&text)[capacity], const char *text_template, uint16_t n
                    const char *const (&words)[word_count]) {
     return fill_template(text, capacity, text_template, number, words, word_count);
 }
+
+/// True when `path` is non-empty, at most `max_length` characters long, and made only of
+/// letters, digits, '/', '.', '_' and '-': the shell then reads it as one word, unchanged.
+/// The compiled-in paths all pass; a path that fails is never put into a command.
+bool is_plain_path(const char *path, size_t max_length);

@@ -1,4 +1,4 @@
-#include "fill_template.h"
+#include "command_text.h"
 
 #include <string.h>
 
@@ -34,6 +34,11 @@ void put_decimal(filled_text &text, uint16_t number) {
     put(text, digits + sizeof digits - count, count);
 }
 
+bool is_plain_path_char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
+           c == '.' || c == '_' || c == '-';
+}
+
 } // namespace
 
 bool fill_template(char *text, size_t capacity, const char *text_template, uint16_t number,
@@ -62,4 +67,13 @@ bool fill_template(char *text, size_t capacity, const char *text_template, uint1
     }
     *filled.next = '\0';
     return true;
+}
+
+bool is_plain_path(const char *path, size_t max_length) {
+    size_t length = 0;
+    for (; path[length] != '\0'; ++length) {
+        if (length == max_length || !is_plain_path_char(path[length]))
+            return false;
+    }
+    return length > 0;
 }

@@ -6,9 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "storage/replacement.h"
-#include "storage/trusted_path.h"
 #include "support/test_files.h"
+#include "system/trusted_path.h"
 
 namespace {
 
@@ -102,17 +101,6 @@ TEST_F(TrustedPath, AnotherUsersNameIsNotTrusted) {
     ASSERT_EQ(chown(theirs.c_str(), 1234, 5678), 0);
     EXPECT_EQ(file_trust(theirs + "/file.CFG"), trust::other_owner);
     EXPECT_EQ(check_trusted_directory(theirs.c_str()), trust::other_owner);
-}
-
-TEST_F(TrustedPath, LeftoversBesideTheInstalledFileAreRemoved) {
-    std::string temporary = file + temporary_file_suffix;
-    write_file(temporary, "partial copy");
-    remove_leftovers(file.c_str());
-    EXPECT_FALSE(file_exists(temporary));
-    ASSERT_EQ(link(file.c_str(), temporary.c_str()), 0);
-    remove_leftovers(file.c_str());
-    EXPECT_FALSE(file_exists(temporary));
-    EXPECT_EQ(read_file(file), "record");
 }
 
 } // namespace

@@ -252,37 +252,29 @@ bool wait_for_a_child(int64_t deadline) {
     return true;
 }
 
-/// Waits for the child's end, at most until `deadline`. With `reap`, collects it and leaves its
-/// wait status in `status`; without, leaves it to be collected, so that its process and group
-/// IDs stay its own meanwhile. False when the deadline passed first; true, with `status` -1,
-/// when it cannot be waited for.
-bool wait_for_end(pid_t pid, int64_t deadline, bool reap, int &status) {
+/// Waits for the child's end, at most until `deadline`. With `reap`, collects it; without,
+/// leaves it to be collected, so that its process and group IDs stay its own meanwhile. Returns
+/// how it ended: `exited` or `killed`, `past_deadline` when the deadline passed first, or
+/// `not_waited` when it cannot be waited for.
+child_outcome wait_for_end(pid_t pid, int64_t deadline, bool reap) {
     for (;;) {
         siginfo_t info{};
         int options = WEXITED | WNOHANG | (reap ? 0 : WNOWAIT);
         if (waitid(P_PID, static_cast<id_t>(pid), &info, options) == 0) {
             if (info.si_pid == pid) {
-                status = info.si_code == CLD_EXITED ? (info.si_status & 0xff) << 8
-                                                    : info.si_status & 0x7f;
-                return true;
+                if (info.si_code == CLD_EXITED)
+                    return {child_end::exited, info.si_status & 0xff};
+                return {child_end::killed, info.si_status & 0x7f};
             }
         } else if (errno != EINTR) {
-            status = -1;
-            return true;
+            return {child_end::not_waited, 0};
         }
         if (!wait_for_a_child(deadline))
-            return false;
+            return {child_end::past_deadline, 0};
     }
 }
 
 } // namespace
-
-int64_t monotonic_ms() {
-    struct timespec now {};
-    (void)clock_gettime(CLOCK_MONOTONIC, &now);
-    // Division by a constant, unsigned: a multiplication, not libgcc's division, on the unit.
-    return static_cast<int64_t>(now.tv_sec) * 1000 + static_cast<uint32_t>(now.tv_nsec) / 1000000U;
-}
 
 bool start_shell(const char *command, const child_user &user, bool capture_output,
                  shell_child &child) {
@@ -348,27 +340,30 @@ ssize_t read_child_output(const shell_child &child, char *bytes, size_t capacity
     }
 }
 
-int finish_shell(shell_child &child, int64_t deadline) {
+child_outcome finish_shell(shell_child &child, int64_t deadline) {
     if (child.output >= 0) {
         (void)close(child.output);
         child.output = -1;
     }
-    int status = -1;
-    bool ended = wait_for_end(child.pid, deadline, false, status);
+    child_outcome outcome = wait_for_end(child.pid, deadline, false);
     // The shell and everything it started end now: a pipeline's last member still blocked on
     // a FIFO after the shell itself has gone, or a whole pipeline past its deadline. Where the
     // session could not be made yet (vfork as a plain fork, the child not yet run), the child
     // alone.
     if (kill(-child.pid, SIGKILL) != 0)
         (void)kill(child.pid, SIGKILL);
-    if (!wait_for_end(child.pid, monotonic_ms() + reap_deadline_ms, true, status) || !ended)
-        return -1;
-    return status;
+    child_outcome reaped = wait_for_end(child.pid, monotonic_ms() + reap_deadline_ms, true);
+    if (outcome.end == child_end::past_deadline)
+        return outcome;
+    // An end that a tracer holds back past the reap's bound is init's to collect.
+    if (reaped.end == child_end::past_deadline)
+        return {child_end::not_waited, 0};
+    return reaped;
 }
 
-int run_shell(const char *command, const child_user &user, int64_t timeout_ms) {
+child_outcome run_shell(const char *command, const child_user &user, int64_t timeout_ms) {
     shell_child child{-1, -1};
     if (!start_shell(command, user, false, child))
-        return -1;
+        return {child_end::not_started, 0};
     return finish_shell(child, monotonic_ms() + timeout_ms);
 }
