@@ -37,9 +37,9 @@ inline constexpr char outcome_failure_template[] =
     "date | sed -e 's/.*/& - UNIT_CFG of %d updated failed. Might not found the file./' | cat "
     ">> %s";
 
-/// The two conversions ("%d", "%s") give way to at most five digits and the history path.
+/// The template filled with a unit number and the longest history path.
 inline constexpr size_t outcome_entry_command_capacity =
-    (sizeof outcome_failure_template - 1) - 4 + max_decimal_digits + max_history_path_length + 1;
+    filled_capacity(outcome_failure_template, max_history_path_length, decimal_length(UINT16_MAX));
 static_assert(sizeof outcome_failure_template >= sizeof outcome_success_template,
               "the failure template is the longer one the capacity is sized for");
 

@@ -38,13 +38,13 @@ history_log open_history_log(const char *history_path, const char *account_file)
     struct stat info {};
     if (!containing_directory(history_path, directory))
         return log;
-    trust way = walk_trusted_way(directory, true, resolved, info);
+    trust verdict = walk_trusted_way(directory, true, resolved, info);
     // A missing directory only root could make: the entries are lost, as they always were.
-    if (way == trust::missing) {
+    if (verdict == trust::missing) {
         log.appends = true;
         return log;
     }
-    if (way != trust::trusted || !S_ISDIR(info.st_mode))
+    if (verdict != trust::trusted || !S_ISDIR(info.st_mode))
         return log;
     if (is_trusted_owner(info.st_uid)) {
         log.appends = (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;

@@ -110,10 +110,10 @@ bool resolve_directory(const char *path, char (&resolved)[PATH_MAX]) {
     int opened = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (opened < 0)
         return false;
-    char link[sizeof "/proc/self/fd/" + max_decimal_digits];
+    constexpr char link_template[] = "/proc/self/fd/%d";
+    char link[filled_capacity(link_template, 0, max_decimal_length)];
     ssize_t length = -1;
-    if (opened <= UINT16_MAX && fill_template(link, sizeof link, "/proc/self/fd/%d",
-                                              static_cast<uint16_t>(opened), nullptr, 0))
+    if (fill_template(link, sizeof link, link_template, opened, nullptr, 0))
         length = readlink(link, resolved, sizeof resolved - 1);
     (void)close(opened);
     if (length <= 0)

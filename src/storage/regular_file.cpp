@@ -23,20 +23,20 @@ int open_checked(const char *path, int flags, int64_t &file_size) {
     return fd;
 }
 
-file_start read_opened(int fd, uint8_t *bytes, size_t size) {
+read_outcome read_opened(int fd, uint8_t *bytes, size_t size) {
     ssize_t got = read_up_to(fd, bytes, size);
     (void)close(fd);
     if (got == static_cast<ssize_t>(size))
-        return file_start::whole;
-    return got >= 0 ? file_start::short_file : file_start::unreadable;
+        return read_outcome::whole;
+    return got >= 0 ? read_outcome::short_file : read_outcome::unreadable;
 }
 
 /// The result of an open that failed: the path went missing, was swapped for something that is
 /// no regular file, or cannot be read.
-file_start open_failure() {
+read_outcome open_failure() {
     if (errno == ENOENT)
-        return file_start::missing;
-    return errno == EINVAL || errno == ELOOP ? file_start::not_regular : file_start::unreadable;
+        return read_outcome::missing;
+    return errno == EINVAL || errno == ELOOP ? read_outcome::not_regular : read_outcome::unreadable;
 }
 
 } // namespace
@@ -57,35 +57,40 @@ ssize_t read_up_to(int fd, void *bytes, size_t size) {
     return static_cast<ssize_t>(got);
 }
 
-file_start read_file_start(const char *path, uint8_t *bytes, size_t size, int64_t &file_size) {
+read_outcome read_file_start(const char *path, uint8_t *bytes, size_t size, int64_t &file_size) {
     struct stat info {};
     if (stat(path, &info) != 0)
-        return errno == ENOENT ? file_start::missing : file_start::unreadable;
+        return errno == ENOENT ? read_outcome::missing : read_outcome::unreadable;
     if (!S_ISREG(info.st_mode))
-        return file_start::not_regular;
+        return read_outcome::not_regular;
     int fd = open_checked(path, 0, file_size);
     return fd < 0 ? open_failure() : read_opened(fd, bytes, size);
 }
 
-file_start read_trusted_file_start(const char *path, uint8_t *bytes, size_t size,
-                                   int64_t &file_size, trust &verdict) {
-    verdict = check_trusted_file(path, file_size);
-    if (verdict != trust::trusted)
-        return refused_file_start(verdict);
+read_outcome read_judged_file_start(const char *path, uint8_t *bytes, size_t size,
+                                    int64_t &file_size) {
     int fd = open_checked(path, O_NOFOLLOW, file_size);
     return fd < 0 ? open_failure() : read_opened(fd, bytes, size);
 }
 
-file_start refused_file_start(trust verdict) {
+read_outcome read_trusted_file_start(const char *path, uint8_t *bytes, size_t size,
+                                     int64_t &file_size, trust &verdict) {
+    verdict = check_trusted_file(path, file_size);
+    if (verdict != trust::trusted)
+        return refused_read(verdict);
+    return read_judged_file_start(path, bytes, size, file_size);
+}
+
+read_outcome refused_read(trust verdict) {
     switch (verdict) {
     case trust::missing:
-        return file_start::missing;
+        return read_outcome::missing;
     case trust::not_regular:
-        return file_start::not_regular;
+        return read_outcome::not_regular;
     case trust::unreadable:
-        return file_start::unreadable;
+        return read_outcome::unreadable;
     default:
-        return file_start::not_trusted;
+        return read_outcome::not_trusted;
     }
 }
 

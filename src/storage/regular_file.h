@@ -9,24 +9,29 @@
 #include "../system/trusted_path.h"
 
 /// What became of reading the start of a file.
-enum class file_start { whole, missing, not_regular, not_trusted, short_file, unreadable };
+enum class read_outcome { whole, missing, not_regular, not_trusted, short_file, unreadable };
 
 /// Reads the first `size` bytes of `path` into `bytes` when `path` is (or names by a symbolic
 /// link) a regular file; anything else is not opened, so nothing blocks and no device is
 /// touched. Leaves the file's size in `file_size` once it is known to be a regular file.
 /// `short_file` when it holds fewer than `size` bytes.
-file_start read_file_start(const char *path, uint8_t *bytes, size_t size, int64_t &file_size);
+read_outcome read_file_start(const char *path, uint8_t *bytes, size_t size, int64_t &file_size);
 
 /// The same for a file the run takes as its input: read only when `check_trusted_file` trusts
 /// it, and opened without following a link. `not_trusted`, with the reason in `verdict`, for a
 /// file others could have put there or changed (`missing`, `not_regular` and `unreadable` keep
 /// their own results).
-file_start read_trusted_file_start(const char *path, uint8_t *bytes, size_t size,
-                                   int64_t &file_size, trust &verdict);
+read_outcome read_trusted_file_start(const char *path, uint8_t *bytes, size_t size,
+                                     int64_t &file_size, trust &verdict);
+
+/// Reads the first `size` bytes of `path`, a file the caller has just judged trusted: opened
+/// without following a link, and only when it is still a regular file.
+read_outcome read_judged_file_start(const char *path, uint8_t *bytes, size_t size,
+                                    int64_t &file_size);
 
 /// What a file that is not to be trusted gives instead of its start: `missing`, `not_regular`
 /// and `unreadable` for those verdicts, `not_trusted` for the rest.
-file_start refused_file_start(trust verdict);
+read_outcome refused_read(trust verdict);
 
 /// Reads up to `size` bytes of `fd` into `bytes`, in as many reads as it takes, one cut short by
 /// a signal tried again. Returns the count read, fewer than `size` only at the end of the file,

@@ -23,15 +23,11 @@ bool flush_one(const char *path) {
     return close(fd) == 0 && flushed;
 }
 
-void flush_directory_of(const char *path) {
-    directory_path directory;
-    if (containing_directory(path, directory))
-        (void)flush_one(directory);
-}
-
-bool make_temporary_path(const char *installed_file, file_replacement &replacement) {
+/// The installed file's path with `temporary_file_suffix`: made the same way wherever it is
+/// written, committed, abandoned or removed as a leftover.
+bool make_temporary_path(const char *installed_file, temporary_path &temporary) {
     const char *const names[] = {installed_file, temporary_file_suffix};
-    return fill_template(replacement.temporary_file, "%s%s", 0, names);
+    return fill_template(temporary, "%s%s", 0, names);
 }
 
 /// Whether this process may give a file any owner: CAP_CHOWN in its effective set, as capget
@@ -97,32 +93,32 @@ bool owner_can_be_kept(const struct stat &installed) {
            id_is_mapped(installed.st_gid, "/proc/self/gid_map");
 }
 
-/// How the installed file is replaced, once `check_installed_path` trusts it: see
-/// `plan_replacement`. Device numbers are not
-/// compared: on an overlay a directory and its files report different ones. Where it cannot be
-/// told whether the file is a mount point, the rename is tried: the kernel refuses one over a
-/// mount point, and the old file stays.
-replacement_way way_along_trusted_path(const char *installed_file) {
-    directory_path directory;
-    if (!containing_directory(installed_file, directory))
-        return replacement_way::refused;
-    bool directory_takes_files = access(directory, W_OK | X_OK) == 0;
+/// Every decision of `replacement_method` for a path `judge_installed_path` has judged, made
+/// here alone; `temporary_file`, when given, is the name a rename would use, which must be free.
+/// Device numbers are not compared: on an overlay a directory and its files report different
+/// ones. Where it cannot be told whether the file is a mount point, the rename is tried: the
+/// kernel refuses one over a mount point, and the old file stays.
+replacement_method choose_method(const installed_path &installed, const char *temporary_file) {
+    if (installed.verdict != trust::trusted)
+        return replacement_method::refused;
+    bool directory_takes_files = access(installed.directory, W_OK | X_OK) == 0;
     struct stat info {};
-    if (lstat(installed_file, &info) != 0)
-        return directory_takes_files ? replacement_way::by_rename : replacement_way::in_place;
-    if (S_ISLNK(info.st_mode))
-        return replacement_way::in_place;
-    // A file with links of its own, or a file mounted over the path, is written through.
-    if (directory_takes_files && info.st_nlink == 1 && owner_can_be_kept(info) &&
-        is_mount_point(installed_file) != mount_point_answer::yes)
-        return replacement_way::by_rename;
-    return replacement_way::in_place;
-}
-
-replacement_way choose_way(const char *installed_file, char (&missing_target)[PATH_MAX]) {
-    if (check_installed_path(installed_file, missing_target) != trust::trusted)
-        return replacement_way::refused;
-    return way_along_trusted_path(installed_file);
+    replacement_method method = replacement_method::in_place;
+    if (lstat(installed.file, &info) != 0) {
+        if (directory_takes_files)
+            method = replacement_method::by_rename;
+    } else if (!S_ISLNK(info.st_mode) && directory_takes_files && info.st_nlink == 1 &&
+               owner_can_be_kept(info) &&
+               is_mount_point(installed.file) != mount_point_answer::yes) {
+        // A file with links of its own, or a file mounted over the path, is written through.
+        method = replacement_method::by_rename;
+    }
+    // A temporary name that could not be removed (a directory, say) leaves the file in place.
+    struct stat left {};
+    if (method == replacement_method::by_rename && temporary_file != nullptr &&
+        lstat(temporary_file, &left) == 0)
+        method = replacement_method::in_place;
+    return method;
 }
 
 /// The temporary file takes the installed file's mode, set-id and sticky bits dropped, then its
@@ -161,104 +157,111 @@ bool strip_and_flush(const char *installed_file) {
 
 } // namespace
 
-trust check_installed_path(const char *installed_file, char (&missing_target)[PATH_MAX]) {
-    missing_target[0] = '\0';
+void judge_installed_path(const char *installed_file, installed_path &installed) {
+    installed.file = installed_file;
+    installed.verdict = trust::unreadable;
+    installed.missing_target[0] = '\0';
     // `cp` makes the new file in the directory, and the run renames and removes names there:
     // only root may change what the directory is, or what it holds.
-    directory_path directory;
-    if (!containing_directory(installed_file, directory))
-        return trust::unreadable;
-    trust directory_way = check_trusted_directory(directory, true);
-    if (directory_way != trust::trusted)
-        return directory_way;
+    if (!containing_directory(installed_file, installed.directory))
+        return;
+    installed.verdict = check_trusted_directory(installed.directory, true);
+    if (installed.verdict != trust::trusted)
+        return;
     struct stat info {};
-    if (lstat(installed_file, &info) != 0)
-        return errno == ENOENT ? trust::trusted : trust::unreadable;
-    if (!S_ISLNK(info.st_mode))
-        return S_ISREG(info.st_mode) ? trust::trusted : trust::not_regular;
+    if (lstat(installed_file, &info) != 0) {
+        installed.verdict = errno == ENOENT ? trust::trusted : trust::unreadable;
+        return;
+    }
+    if (!S_ISLNK(info.st_mode)) {
+        installed.verdict = S_ISREG(info.st_mode) ? trust::trusted : trust::not_regular;
+        return;
+    }
     char target[PATH_MAX];
     struct stat last {};
-    trust way = walk_trusted_way(installed_file, true, target, last);
-    if (way == trust::missing) {
-        memcpy(missing_target, target, strlen(target) + 1);
-        return trust::trusted;
+    installed.verdict = walk_trusted_way(installed_file, true, target, last);
+    if (installed.verdict == trust::missing) {
+        memcpy(installed.missing_target, target, strlen(target) + 1);
+        installed.verdict = trust::trusted;
+    } else if (installed.verdict == trust::trusted && !S_ISREG(last.st_mode)) {
+        installed.verdict = trust::not_regular;
     }
-    if (way != trust::trusted)
-        return way;
-    return S_ISREG(last.st_mode) ? trust::trusted : trust::not_regular;
 }
 
 void remove_leftovers(const char *installed_file) {
-    file_replacement replacement{installed_file, replacement_way::refused, {}, {}};
-    if (make_temporary_path(installed_file, replacement))
-        (void)unlink(replacement.temporary_file);
+    temporary_path temporary;
+    if (make_temporary_path(installed_file, temporary))
+        (void)unlink(temporary);
 }
 
 file_replacement plan_replacement(const char *installed_file) {
-    file_replacement replacement{installed_file, replacement_way::refused, {}, {}};
-    if (!make_temporary_path(installed_file, replacement))
+    file_replacement replacement;
+    replacement.installed.file = installed_file;
+    replacement.installed.verdict = trust::unreadable;
+    replacement.installed.missing_target[0] = '\0';
+    replacement.method = replacement_method::refused;
+    if (!make_temporary_path(installed_file, replacement.temporary_file))
         return replacement;
+    judge_installed_path(installed_file, replacement.installed);
     // Nothing is removed where others may change the directory or the way to it. A second link
-    // that a rename cut in two left goes before the way is chosen: the file has one link again.
-    if (check_installed_path(installed_file, replacement.missing_target) != trust::trusted)
+    // that a rename cut in two left goes before the method is chosen: the file has one link
+    // again.
+    if (replacement.installed.verdict != trust::trusted)
         return replacement;
     remove_leftovers(installed_file);
-    replacement.way = way_along_trusted_path(installed_file);
-    // A temporary name that could not be removed (a directory, say) leaves the file in place.
-    struct stat left {};
-    if (replacement.way == replacement_way::by_rename &&
-        lstat(replacement.temporary_file, &left) == 0)
-        replacement.way = replacement_way::in_place;
+    replacement.method = choose_method(replacement.installed, replacement.temporary_file);
     return replacement;
 }
 
-bool installed_file_writable(const char *installed_file) {
-    char missing_target[PATH_MAX];
-    replacement_way way = choose_way(installed_file, missing_target);
-    if (way != replacement_way::in_place)
-        return way == replacement_way::by_rename;
-    if (missing_target[0] == '\0')
-        return access(installed_file, W_OK) == 0;
+bool installed_file_writable(const installed_path &installed) {
+    replacement_method method = choose_method(installed, nullptr);
+    if (method != replacement_method::in_place)
+        return method == replacement_method::by_rename;
+    if (installed.missing_target[0] == '\0')
+        return access(installed.file, W_OK) == 0;
     directory_path directory;
-    return containing_directory(missing_target, directory) && access(directory, W_OK | X_OK) == 0;
+    return containing_directory(installed.missing_target, directory) &&
+           access(directory, W_OK | X_OK) == 0;
 }
 
 const char *replacement_destination(const file_replacement &replacement) {
-    return replacement.way == replacement_way::by_rename ? replacement.temporary_file
-                                                         : replacement.installed_file;
+    return replacement.method == replacement_method::by_rename ? replacement.temporary_file
+                                                               : replacement.installed.file;
 }
 
 bool begin_replacement(const file_replacement &replacement) {
-    if (replacement.way == replacement_way::refused)
+    if (replacement.method == replacement_method::refused)
         return false;
-    if (replacement.missing_target[0] == '\0')
+    const char *missing_target = replacement.installed.missing_target;
+    if (missing_target[0] == '\0')
         return true;
-    int fd = open(replacement.missing_target, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+    int fd = open(missing_target, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                   new_installed_file_mode);
     return fd >= 0 && close(fd) == 0;
 }
 
 bool commit_replacement(const file_replacement &replacement) {
-    if (replacement.way == replacement_way::refused)
+    const installed_path &installed = replacement.installed;
+    if (replacement.method == replacement_method::refused)
         return false;
-    if (replacement.way == replacement_way::in_place) {
-        (void)strip_and_flush(replacement.installed_file);
-        flush_directory_of(replacement.installed_file);
+    if (replacement.method == replacement_method::in_place) {
+        (void)strip_and_flush(installed.file);
+        (void)flush_one(installed.directory);
         return true;
     }
-    if (!take_over_and_flush(replacement.temporary_file, replacement.installed_file) ||
-        rename(replacement.temporary_file, replacement.installed_file) != 0) {
+    if (!take_over_and_flush(replacement.temporary_file, installed.file) ||
+        rename(replacement.temporary_file, installed.file) != 0) {
         abandon_replacement(replacement);
         return false;
     }
     // The rename itself reaches storage with the directory.
-    flush_directory_of(replacement.installed_file);
+    (void)flush_one(installed.directory);
     return true;
 }
 
 void abandon_replacement(const file_replacement &replacement) {
-    if (replacement.way == replacement_way::by_rename)
+    if (replacement.method == replacement_method::by_rename)
         (void)unlink(replacement.temporary_file);
-    else if (replacement.missing_target[0] != '\0')
-        (void)unlink(replacement.missing_target);
+    else if (replacement.installed.missing_target[0] != '\0')
+        (void)unlink(replacement.installed.missing_target);
 }

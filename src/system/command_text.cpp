@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "decimal.h"
+
 namespace {
 
 /// Where the next byte goes, and whether everything so far has fitted with room for the NUL.
@@ -20,20 +22,6 @@ void put(filled_text &text, const char *bytes, size_t count) {
     text.next += count;
 }
 
-void put_decimal(filled_text &text, uint16_t number) {
-    char digits[max_decimal_digits];
-    size_t count = 0;
-    do {
-        // The remainder from the quotient: the unit has no divide instruction, and a `%` brings
-        // libgcc's division into its binary at -Os.
-        unsigned value = number;
-        unsigned quotient = value / 10U;
-        digits[sizeof digits - 1 - count++] = static_cast<char>('0' + (value - quotient * 10U));
-        number = static_cast<uint16_t>(quotient);
-    } while (number != 0);
-    put(text, digits + sizeof digits - count, count);
-}
-
 bool is_plain_path_char(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
            c == '.' || c == '_' || c == '-';
@@ -41,7 +29,7 @@ bool is_plain_path_char(char c) {
 
 } // namespace
 
-bool fill_template(char *text, size_t capacity, const char *text_template, uint16_t number,
+bool fill_template(char *text, size_t capacity, const char *text_template, int64_t number,
                    const char *const *words, size_t word_count) {
     if (capacity == 0)
         return false;
@@ -49,7 +37,8 @@ bool fill_template(char *text, size_t capacity, const char *text_template, uint1
     size_t next_word = 0;
     for (const char *at = text_template; *at != '\0' && filled.fits; ++at) {
         if (at[0] == '%' && at[1] == 'd') {
-            put_decimal(filled, number);
+            decimal_text digits;
+            put(filled, digits, write_decimal(number, digits));
             ++at;
         } else if (at[0] == '%' && at[1] == 's') {
             filled.fits = next_word < word_count;

@@ -5,18 +5,36 @@
 #include <stddef.h>
 #include <stdint.h>
 
-/// The most digits "%d" gives way to: 65535.
-inline constexpr size_t max_decimal_digits = 5;
+#include "decimal.h"
+
+/// The room `text_template` takes once filled, its NUL included: each "%s" by a word of at most
+/// `word_length` characters, each "%d" by a number of at most `number_length` (see
+/// `decimal_length`). For sizing a command's buffer at compile time from its template.
+constexpr size_t filled_capacity(const char *text_template, size_t word_length,
+                                 size_t number_length) {
+    size_t capacity = 1;
+    for (const char *at = text_template; *at != '\0'; ++at) {
+        bool word = at[0] == '%' && at[1] == 's';
+        bool number = at[0] == '%' && at[1] == 'd';
+        if (word || number) {
+            capacity += word ? word_length : number_length;
+            ++at;
+        } else {
+            ++capacity;
+        }
+    }
+    return capacity;
+}
 
 /// Writes `text_template` into `text` (`capacity` bytes, the final NUL included) with each "%d"
-/// replaced by `number` in decimal, without leading zeros or blanks, and each "%s" by the next
-/// of the `word_count` `words` in turn. No other byte is special. Returns false, with `text`
-/// empty, when the result does not fit or a "%s" has no word left: a text is never cut short.
-bool fill_template(char *text, size_t capacity, const char *text_template, uint16_t number,
+/// replaced by `number` in decimal (`write_decimal`), and each "%s" by the next of the
+/// `word_count` `words` in turn. No other byte is special. Returns false, with `text` empty,
+/// when the result does not fit or a "%s" has no word left: a text is never cut short.
+bool fill_template(char *text, size_t capacity, const char *text_template, int64_t number,
                    const char *const *words, size_t word_count);
 
 template <size_t capacity, size_t word_count>
-bool fill_template(char (&text)[capacity], const char *text_template, uint16_t number,
+bool fill_template(char (&text)[capacity], const char *text_template, int64_t number,
                    const char *const (&words)[word_count]) {
     return fill_template(text, capacity, text_template, number, words, word_count);
 }

@@ -263,8 +263,8 @@ child_outcome wait_for_end(pid_t pid, int64_t deadline, bool reap) {
         if (waitid(P_PID, static_cast<id_t>(pid), &info, options) == 0) {
             if (info.si_pid == pid) {
                 if (info.si_code == CLD_EXITED)
-                    return {child_end::exited, info.si_status & 0xff};
-                return {child_end::killed, info.si_status & 0x7f};
+                    return {child_end::exited, static_cast<uint8_t>(info.si_status & 0xff)};
+                return {child_end::killed, static_cast<uint8_t>(info.si_status & 0x7f)};
             }
         } else if (errno != EINTR) {
             return {child_end::not_waited, 0};

@@ -31,7 +31,7 @@ struct child_user {
 inline constexpr child_user run_as_self = {true, 0, 0};
 
 /// How a child's run ended.
-enum class child_end {
+enum class child_end : uint8_t {
     exited,        ///< it exited: `status` is its exit status
     killed,        ///< a signal ended it before its deadline: `status` is the signal
     past_deadline, ///< it was still going at its deadline, and its group was ended
@@ -41,7 +41,7 @@ enum class child_end {
 
 struct child_outcome {
     child_end end;
-    int status;
+    uint8_t status;
 };
 
 /// Whether the child ran to its end and exited 0.

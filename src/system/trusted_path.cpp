@@ -130,18 +130,81 @@ trust follow_link(walk_state &walk, const char *walked, const struct stat &info,
     return trust::trusted;
 }
 
+/// The `lstat` of `path` in `info`: `trusted` so far, or `missing`, or `unreadable`.
+trust look_at(const char *path, struct stat &info) {
+    if (lstat(path, &info) == 0)
+        return trust::trusted;
+    return errno == ENOENT ? trust::missing : trust::unreadable;
+}
+
+/// Owned by root or the effective user, and writable by no one else: another user could
+/// change its bytes or names (by its mode, or a named user's ACL entry, which shows in the group
+/// bits) whoever owns it.
+trust check_owner_and_mode(const struct stat &info) {
+    if (!is_trusted_owner(info.st_uid))
+        return trust::other_owner;
+    return (info.st_mode & written_by_others) == 0 ? trust::trusted : trust::open_to_others;
+}
+
+/// The file the run takes as its input, once the way to it is trusted (its `lstat` in `info`):
+/// see `check_trusted_file`. Its size is left in `size` once it is known to be a regular file.
+trust check_input_itself(const struct stat &info, int64_t &size) {
+    if (S_ISLNK(info.st_mode))
+        return trust::link;
+    if (!S_ISREG(info.st_mode))
+        return trust::not_regular;
+    size = static_cast<int64_t>(info.st_size);
+    trust verdict = check_owner_and_mode(info);
+    if (verdict != trust::trusted)
+        return verdict;
+    if (info.st_nlink != 1)
+        return trust::many_links;
+    return size <= max_trusted_file_size ? trust::trusted : trust::too_large;
+}
+
+/// Each verdict's reason, at the verdict's own place (checked below).
+struct reason {
+    trust verdict;
+    const char *text;
+};
+constexpr reason reasons[] = {
+    {trust::trusted, "trusted"},
+    {trust::missing, "missing"},
+    {trust::link, "a link"},
+    {trust::not_regular, "not a regular file"},
+    {trust::not_directory, "not a directory"},
+    {trust::other_owner, "another user's"},
+    {trust::open_to_others, "open to others"},
+    {trust::many_links, "many links"},
+    {trust::too_large, "too large"},
+    {trust::unreadable, "unreadable"},
+};
+
+constexpr size_t verdict_count = static_cast<size_t>(trust::unreadable) + 1;
+
+/// The reasons alone, indexed by verdict, once every row is found at its verdict's place.
+struct reason_texts {
+    const char *text[verdict_count];
+    bool in_order;
+};
+
+constexpr reason_texts texts_of_reasons() {
+    reason_texts texts{{}, sizeof reasons / sizeof reasons[0] == verdict_count};
+    size_t at = 0;
+    for (const reason &row : reasons) {
+        texts.in_order = texts.in_order && static_cast<size_t>(row.verdict) == at;
+        texts.text[at++] = row.text;
+    }
+    return texts;
+}
+
+constexpr reason_texts reason_text = texts_of_reasons();
+static_assert(reason_text.in_order, "a reason for every verdict, at its place");
+
 } // namespace
 
-const char *trust_reason_line(trust verdict) {
-    // In the order of `trust`.
-    constexpr const char *lines[] = {
-        "trusted\n",         "missing\n",        "a link\n",         "not a regular file\n",
-        "not a directory\n", "another user's\n", "open to others\n", "many links\n",
-        "too large\n",       "unreadable\n",
-    };
-    static_assert(sizeof lines / sizeof lines[0] == static_cast<size_t>(trust::unreadable) + 1,
-                  "a line for every verdict");
-    return lines[static_cast<size_t>(verdict)];
+const char *trust_reason(trust verdict) {
+    return reason_text.text[static_cast<size_t>(verdict)];
 }
 
 bool is_trusted_owner(uid_t owner) {
@@ -161,9 +224,9 @@ trust walk_trusted_way(const char *path, bool follow_last, char (&resolved)[PATH
     size_t name_length = 0;
     bool is_last = false;
     while (next_name(walk.pending, name, name_length, is_last)) {
-        trust way = check_directory_on_way(walk.directory);
-        if (way != trust::trusted)
-            return way;
+        trust verdict = check_directory_on_way(walk.directory);
+        if (verdict != trust::trusted)
+            return verdict;
         char walked[PATH_MAX];
         struct stat info {};
         if (!walk_to_name(resolved, name, name_length, walked))
@@ -176,9 +239,9 @@ trust walk_trusted_way(const char *path, bool follow_last, char (&resolved)[PATH
             return trust::missing;
         }
         if (S_ISLNK(info.st_mode) && (!is_last || follow_last)) {
-            way = follow_link(walk, walked, info, resolved);
-            if (way != trust::trusted)
-                return way;
+            verdict = follow_link(walk, walked, info, resolved);
+            if (verdict != trust::trusted)
+                return verdict;
             continue;
         }
         memcpy(resolved, walked, strlen(walked) + 1);
@@ -190,44 +253,27 @@ trust walk_trusted_way(const char *path, bool follow_last, char (&resolved)[PATH
     return trust::trusted;
 }
 
-trust check_trusted_file(const char *path, int64_t &size) {
+trust check_trusted_file(const char *path, int64_t &size, bool way_trusted) {
     char resolved[PATH_MAX];
     struct stat info {};
     // A run with nothing to do (no identity record) pays for one look, not for the whole way.
-    if (lstat(path, &info) != 0)
-        return errno == ENOENT ? trust::missing : trust::unreadable;
-    trust way = walk_trusted_way(path, false, resolved, info);
-    if (way != trust::trusted)
-        return way;
-    if (S_ISLNK(info.st_mode))
-        return trust::link;
-    if (!S_ISREG(info.st_mode))
-        return trust::not_regular;
-    size = static_cast<int64_t>(info.st_size);
-    if (!is_trusted_owner(info.st_uid))
-        return trust::other_owner;
-    // Another user could write its bytes (its mode, or a named user's ACL entry, which shows
-    // in the group bits) whoever owns it.
-    if ((info.st_mode & written_by_others) != 0)
-        return trust::open_to_others;
-    if (info.st_nlink != 1)
-        return trust::many_links;
-    return size <= max_trusted_file_size ? trust::trusted : trust::too_large;
+    trust verdict = look_at(path, info);
+    if (verdict == trust::trusted && !way_trusted)
+        verdict = walk_trusted_way(path, false, resolved, info);
+    return verdict == trust::trusted ? check_input_itself(info, size) : verdict;
 }
 
 trust check_trusted_directory(const char *path, bool follow_last) {
     char resolved[PATH_MAX];
     struct stat info {};
-    trust way = walk_trusted_way(path, follow_last, resolved, info);
-    if (way != trust::trusted)
-        return way;
+    trust verdict = walk_trusted_way(path, follow_last, resolved, info);
+    if (verdict != trust::trusted)
+        return verdict;
     if (S_ISLNK(info.st_mode))
         return trust::link;
     if (!S_ISDIR(info.st_mode))
         return trust::not_directory;
-    if (!is_trusted_owner(info.st_uid))
-        return trust::other_owner;
-    return (info.st_mode & written_by_others) == 0 ? trust::trusted : trust::open_to_others;
+    return check_owner_and_mode(info);
 }
 
 bool containing_directory(const char *path, directory_path &directory) {

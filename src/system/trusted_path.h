@@ -27,9 +27,8 @@ enum class trust {
 /// and takes 1/256 of a 16 MiB one.
 inline constexpr int64_t max_trusted_file_size = int64_t{64} * 1024;
 
-/// The reason in a word or two and a line end, as `--check` prints it: "a link\n",
-/// "another user's\n", ...
-const char *trust_reason_line(trust verdict);
+/// The reason in a word or two, as `--check` prints it: "a link", "another user's", ...
+const char *trust_reason(trust verdict);
 
 /// Root, or the run's effective user.
 bool is_trusted_owner(uid_t owner);
@@ -48,8 +47,10 @@ trust walk_trusted_way(const char *path, bool follow_last, char (&resolved)[PATH
 /// the file itself a regular file, not a link, owned by root or the effective user and writable
 /// by no one else (`open_to_others` otherwise), with one link, of at most
 /// `max_trusted_file_size` bytes. Its size is left in `size` when it is known. A missing file
-/// is `missing`.
-trust check_trusted_file(const char *path, int64_t &size);
+/// is `missing`. With `way_trusted`, the caller has just found the directory that holds it
+/// trusted (`check_trusted_directory`, its last name not followed), so that the way is the
+/// directory's, and only the file itself is looked at.
+trust check_trusted_file(const char *path, int64_t &size, bool way_trusted = false);
 
 /// A directory whose names only root or the effective user can change: the way to it trusted,
 /// and the directory itself a real one, owned likewise and writable by no one else, sticky or

@@ -1,32 +1,34 @@
-#include <sys/stat.h>
-
 #include "install.h"
+
+#include <sys/stat.h>
 
 #include "../history/history.h"
 #include "../storage/replacement.h"
 #include "unit_config.h"
 #include "unit_identity.h"
 
-bool build_copy_command(uint16_t unit_number, const char *staged_directory,
-                        const char *installed_file, char (&command)[copy_command_capacity]) {
-    command[0] = '\0';
-    if (!is_plain_path(staged_directory, max_copy_path_length) ||
-        !is_plain_path(installed_file, max_copy_path_length))
-        return false;
-
-    const char *const paths[] = {staged_directory, installed_file};
-    return fill_template(command, copy_command_template, unit_number, paths);
+staged_file judge_staged_file(const char *staged_directory, uint16_t unit_number) {
+    staged_file staged;
+    staged.verdict = trust::unreadable;
+    staged.size = 0;
+    const char *const words[] = {staged_directory};
+    if (!fill_template(staged.path, staged_file_template, unit_number, words))
+        return staged;
+    staged.verdict = check_trusted_directory(staged_directory);
+    if (staged.verdict == trust::trusted)
+        staged.verdict = check_trusted_file(staged.path, staged.size, true);
+    return staged;
 }
 
-trust check_staged_file(const char *staged_directory, uint16_t unit_number,
-                        char (&path)[staged_path_capacity], int64_t &size) {
-    const char *const words[] = {staged_directory};
-    if (!fill_template(path, "%s/%d.CFG", unit_number, words))
-        return trust::unreadable;
-    trust directory = check_trusted_directory(staged_directory);
-    if (directory != trust::trusted)
-        return directory;
-    return check_trusted_file(path, size);
+bool build_copy_command(const staged_file &staged, const char *destination,
+                        char (&command)[copy_command_capacity]) {
+    command[0] = '\0';
+    if (!is_plain_path(staged.path, staged_path_capacity - 1) ||
+        !is_plain_path(destination, max_copy_path_length))
+        return false;
+
+    const char *const paths[] = {staged.path, destination};
+    return fill_template(command, copy_command_template, 0, paths);
 }
 
 void install_unit_config(const unit_config_paths &paths) {
@@ -34,7 +36,7 @@ void install_unit_config(const unit_config_paths &paths) {
     int64_t identity_size = 0;
     trust identity_trust = trust::trusted;
     if (read_unit_number(paths.identity_file, unit_number, identity_size, identity_trust) !=
-            file_start::whole ||
+            read_outcome::whole ||
         !is_known_unit(unit_number))
         return;
 
@@ -44,19 +46,15 @@ void install_unit_config(const unit_config_paths &paths) {
     // Decided once, before the copy: `cp` writes a temporary file that replaces the installed
     // one only once it is whole and on storage, so a copy that dies part-way loses nothing.
     const file_replacement replacement = plan_replacement(paths.installed_file);
+    const staged_file staged = judge_staged_file(paths.staged_directory, unit_number);
     char command[copy_command_capacity];
-    if (!build_copy_command(unit_number, paths.staged_directory,
-                            replacement_destination(replacement), command))
+    if (!build_copy_command(staged, replacement_destination(replacement), command))
         return;
     const history_log log = open_history_log(paths.history_file);
-    char staged[staged_path_capacity];
-    int64_t staged_size = 0;
     bool installed = false;
     // A staged file others could have put there or changed, or an installed path that may not
     // be written, is refused before anything runs, the way a missing staged file fails.
-    if (check_staged_file(paths.staged_directory, unit_number, staged, staged_size) !=
-            trust::trusted ||
-        !begin_replacement(replacement)) {
+    if (staged.verdict != trust::trusted || !begin_replacement(replacement)) {
         report_command_failure();
     } else if (run_logged_command(command, log, copy_deadline_ms) == 0) {
         // The new configuration is in place and on storage before the history says so.

@@ -1,5 +1,5 @@
-// What the install copies: a unit's staged configuration file, in a directory of
-// world-writable /tmp, and the shell command that copies it.
+// What the install copies: a known unit's staged configuration file, in a directory of
+// world-writable /tmp, judged once, and the shell command that copies that same path.
 #pragma once
 
 #include <stddef.h>
@@ -8,29 +8,39 @@
 #include "../system/command_text.h"
 #include "../system/trusted_path.h"
 
-/// The longest path the copy command accepts for the staged directory or the installed file.
+/// The longest path of the staged directory or the installed file that goes into a command.
 inline constexpr size_t max_copy_path_length = 255;
 
-inline constexpr char copy_command_template[] = "cp %s/%d.CFG %s";
+/// A unit's staged file in the staged directory.
+inline constexpr char staged_file_template[] = "%s/%d.CFG";
+inline constexpr size_t staged_path_capacity =
+    filled_capacity(staged_file_template, max_copy_path_length, decimal_length(UINT16_MAX));
 
-/// Two paths and at most five digits in place of the three conversions.
+/// The staged file of a known unit, as the run judged it once: the install copies it only
+/// when it is trusted, and `--check` reads it only then.
+struct staged_file {
+    /// "<staged directory>/<unit number>.CFG"; empty when it does not fit.
+    char path[staged_path_capacity];
+    /// Whether the run may copy it, or why not.
+    trust verdict;
+    /// Its size, when it is known to be a regular file.
+    int64_t size;
+};
+
+/// Judges the staged file of `unit_number`: the staged directory must be a real directory (not a
+/// link) of root's or the effective user's that no one else may write, along a trusted way
+/// (`check_trusted_directory`), and the file in it a trusted input (a regular file, not a link,
+/// with one link, owned likewise, of at most `max_trusted_file_size` bytes; see
+/// `check_trusted_file`). Only root can then change what `cp` opens. Never opens anything.
+staged_file judge_staged_file(const char *staged_directory, uint16_t unit_number);
+
+inline constexpr char copy_command_template[] = "cp %s %s";
 inline constexpr size_t copy_command_capacity =
-    (sizeof copy_command_template - 1) - 6 + 2 * max_copy_path_length + max_decimal_digits + 1;
+    filled_capacity(copy_command_template, staged_path_capacity - 1, 0);
 
-/// Builds into `command` "cp <staged_directory>/<unit_number>.CFG <installed_file>", the unit
-/// number in decimal. Returns false, with `command` empty, when either path is not a plain path
-/// of at most `max_copy_path_length` characters.
-bool build_copy_command(uint16_t unit_number, const char *staged_directory,
-                        const char *installed_file, char (&command)[copy_command_capacity]);
-
-/// Room for "<staged directory>/<unit number>.CFG".
-inline constexpr size_t staged_path_capacity = max_copy_path_length + 1 + max_decimal_digits + 5;
-
-/// Whether the run may copy the staged file of `unit_number`: the staged directory is a real
-/// directory (not a link) of root's or the effective user's that no one else may write, and the
-/// file a trusted input (`check_trusted_file`: a regular file, not a link, with one link, owned
-/// likewise, of at most `max_trusted_file_size` bytes). Only root can then change what `cp`
-/// opens. The file's path is left in `path` (empty when it does not fit), its size in `size`
-/// when it is known.
-trust check_staged_file(const char *staged_directory, uint16_t unit_number,
-                        char (&path)[staged_path_capacity], int64_t &size);
+/// Builds into `command` "cp <staged file> <destination>": the path that was judged, and where
+/// the copy goes (`replacement_destination`). Returns false, with `command` empty, when either
+/// path is not a plain path (the staged file's of at most `staged_path_capacity` - 1
+/// characters, the destination's of at most `max_copy_path_length`).
+bool build_copy_command(const staged_file &staged, const char *destination,
+                        char (&command)[copy_command_capacity]);

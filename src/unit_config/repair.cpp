@@ -63,17 +63,17 @@ void repair_installed_config(const unit_config_paths &paths) {
         // The read handle stays open until the rewrite is done: the new file takes the rest of
         // the old one from it.
         const file_replacement replacement = plan_replacement(paths.installed_file);
-        switch (replacement.way) {
-        case replacement_way::by_rename:
+        switch (replacement.method) {
+        case replacement_method::by_rename:
             if (write_new_file(replacement.temporary_file, record, fd))
                 (void)commit_replacement(replacement);
             else
                 abandon_replacement(replacement);
             break;
-        case replacement_way::in_place:
+        case replacement_method::in_place:
             rewrite_record_in_place(paths.installed_file, record);
             break;
-        case replacement_way::refused: // a link others may re-point: nothing is written
+        case replacement_method::refused: // a link others may re-point: nothing is written
             break;
         }
     }

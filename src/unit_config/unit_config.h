@@ -51,21 +51,8 @@ void repair_installed_config(const unit_config_paths &paths = default_unit_confi
 
 /// What a run would find and do, reported on `report` one item a line, "name: value", while
 /// nothing is written and no process started; files are only opened for reading, and only
-/// regular files, so that nothing blocks. Lines, in order: "identity" (the unit number, or why
-/// there is none: missing, not a regular file, short, unreadable), "known" (yes or no; no
-/// without an identity), for a known unit "staged" (its size, or why it is none: missing, not a
-/// regular file, unreadable), "installed" (its size, or why it holds no record), for a record
-/// its fields "tag", "adjusted_value", "selector", "option_byte", "adjust_stamp" and
-/// "checksum" (with "(right)" or "(wrong)"), then "install" (yes when a known unit's staged
-/// path is a regular file) and one "repair" line a field the repair would change
-/// ("old -> new"), of the staged record when a run would install it, else of the installed one;
-/// or "repair: none", then "repair: cannot be written" when the installed file cannot be
-/// written now (a run then installs and repairs nothing). Returns 1 when a run would install or
-/// repair; else 2 when the installed file holds no record a run can keep right (it cannot be
-/// read as a record, or its repair cannot be written), 0 when a run would change nothing; and
-/// `report_lost_status` whenever the report could not be written.
+/// regular files, so that nothing blocks. Every line it can print, and every status it returns,
+/// is in check_report.h: the identity, whether the unit is known, its staged file, the installed
+/// file and its record's fields, whether a run would install, and what the repair would change
+/// (of the staged record when a run would install it, else of the installed one).
 int check_unit_config(FILE *report, const unit_config_paths &paths = default_unit_config_paths);
-
-/// The status of `--check` when its report could not be written (a full disk, a closed pipe):
-/// nothing is known of what a run would do.
-inline constexpr int report_lost_status = 3;

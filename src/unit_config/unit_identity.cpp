@@ -13,12 +13,12 @@ static_assert(sizeof known_units / sizeof known_units[0] == 25, "25 known units"
 
 } // namespace
 
-file_start read_unit_number(const char *identity_file, uint16_t &unit_number, int64_t &file_size,
-                            trust &verdict) {
+read_outcome read_unit_number(const char *identity_file, uint16_t &unit_number, int64_t &file_size,
+                              trust &verdict) {
     uint8_t record[unit_identity_record_size];
-    file_start read =
+    read_outcome read =
         read_trusted_file_start(identity_file, record, sizeof record, file_size, verdict);
-    if (read == file_start::whole)
+    if (read == read_outcome::whole)
         unit_number = load_le16(record, unit_number_offset);
     return read;
 }

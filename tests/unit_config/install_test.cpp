@@ -88,18 +88,69 @@ class Install : public ::testing::Test {
     }
 };
 
+/// A staged file as the install would have judged it, with `path` as its path.
+staged_file staged_at(const char *path) {
+    staged_file staged{{}, trust::trusted, 0};
+    std::snprintf(staged.path, sizeof staged.path, "%s", path);
+    return staged;
+}
+
 TEST(CopyCommand, DefaultTextIsExact) {
     char command[copy_command_capacity];
-    ASSERT_TRUE(build_copy_command(6170, default_unit_config_paths.staged_directory,
+    ASSERT_TRUE(build_copy_command(staged_at("/tmp/Quarvane/6170.CFG"),
                                    default_unit_config_paths.installed_file, command));
     EXPECT_STREQ(command, "cp /tmp/Quarvane/6170.CFG /usr/share/Quarvane/UNIT.CFG");
 }
 
 TEST(CopyCommand, RefusesPathsThatAreNotOnePlainWord) {
     char command[copy_command_capacity];
-    EXPECT_FALSE(build_copy_command(6170, "/tmp/a b", "/x/UNIT.CFG", command));
-    EXPECT_FALSE(build_copy_command(6170, "/tmp/q", "/x/$(reboot)", command));
+    EXPECT_FALSE(build_copy_command(staged_at("/tmp/a b/6170.CFG"), "/x/UNIT.CFG", command));
+    EXPECT_FALSE(build_copy_command(staged_at("/tmp/q/6170.CFG"), "/x/$(reboot)", command));
     EXPECT_STREQ(command, "");
+    EXPECT_FALSE(build_copy_command(staged_at(""), "/x/UNIT.CFG", command));
+    std::string longest = "/" + std::string(max_copy_path_length - 1, 'd');
+    EXPECT_TRUE(build_copy_command(staged_at("/tmp/q/6170.CFG"), longest.c_str(), command));
+    EXPECT_FALSE(
+        build_copy_command(staged_at("/tmp/q/6170.CFG"), (longest + "d").c_str(), command));
+}
+
+// The path the install judges is the one its command copies: built once, from the directory and
+// the unit number in decimal.
+TEST(StagedFile, ItsPathIsTheDirectoryAndTheUnitNumber) {
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    write_file(dir.file("6170.CFG"), staged_bytes);
+    ASSERT_EQ(chmod(dir.file("6170.CFG").c_str(), 0644), 0);
+    staged_file staged = judge_staged_file(dir.path().c_str(), 6170);
+    EXPECT_EQ(std::string(staged.path), dir.file("6170.CFG"));
+    EXPECT_EQ(staged.verdict, trust::trusted);
+    EXPECT_EQ(staged.size, static_cast<std::int64_t>(sizeof staged_bytes - 1));
+    EXPECT_EQ(std::string(judge_staged_file(dir.path().c_str(), 65535).path),
+              dir.file("65535.CFG"));
+    EXPECT_EQ(judge_staged_file(dir.path().c_str(), 65535).verdict, trust::missing);
+
+    std::string overlong = "/" + std::string(max_copy_path_length + 5, 'd');
+    staged = judge_staged_file(overlong.c_str(), 6170);
+    EXPECT_STREQ(staged.path, "");
+    EXPECT_EQ(staged.verdict, trust::unreadable);
+}
+
+TEST(StagedFile, AFileInADirectoryOthersMayWriteOrALinkedOneIsNotTrusted) {
+    TempDir dir;
+    std::string open = dir.file("open");
+    ASSERT_EQ(mkdir(open.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+    write_file(open + "/6170.CFG", staged_bytes);
+    EXPECT_EQ(judge_staged_file(open.c_str(), 6170).verdict, trust::open_to_others);
+
+    std::string real = dir.file("real");
+    ASSERT_EQ(mkdir(real.c_str(), 0755), 0);
+    write_file(real + "/6170.CFG", staged_bytes);
+    ASSERT_EQ(symlink(real.c_str(), dir.file("linked").c_str()), 0);
+    EXPECT_EQ(judge_staged_file(dir.file("linked").c_str(), 6170).verdict, trust::link);
+    EXPECT_EQ(judge_staged_file(real.c_str(), 6170).verdict, trust::trusted);
+    ASSERT_EQ(symlink((real + "/6170.CFG").c_str(), (real + "/6171.CFG").c_str()), 0);
+    EXPECT_EQ(judge_staged_file(real.c_str(), 6171).verdict, trust::link);
 }
 
 TEST_F(Install, KnownUnitIsCopiedAndLogged) {
