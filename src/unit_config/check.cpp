@@ -24,8 +24,8 @@ constexpr size_t longest_line() {
 }
 
 /// Prints one report line, `text` with its "%s" filled in from `words` in turn, and a line end.
-void put_line(FILE *report, const char *text, const char *const *words = nullptr,
-              size_t word_count = 0) {
+void put_filled_line(FILE *report, const char *text, const char *const *words,
+                     size_t word_count) {
     char line[longest_line() + 1];
     if (!fill_template(line, sizeof line - 1, text, 0, words, word_count))
         return;
@@ -39,7 +39,12 @@ void put_line(FILE *report, const char *text, const char *const *words = nullptr
 
 template <size_t count>
 void put_line(FILE *report, const char *text, const char *const (&words)[count]) {
-    put_line(report, text, words, count);
+    put_filled_line(report, text, words, count);
+}
+
+/// A line with nothing to fill in.
+void put_line(FILE *report, const char *text) {
+    put_filled_line(report, text, nullptr, 0);
 }
 
 /// The line of a number: `text` with the number in decimal.
