@@ -103,4 +103,26 @@ TEST_F(TrustedPath, AnotherUsersNameIsNotTrusted) {
     EXPECT_EQ(check_trusted_directory(theirs.c_str()), trust::other_owner);
 }
 
+TEST_F(TrustedPath, AFileInADirectoryJustFoundTrustedIsJudgedByItselfTheSameWay) {
+    std::int64_t size = -1;
+    ASSERT_EQ(check_trusted_directory(dir.path().c_str()), trust::trusted);
+    EXPECT_EQ(check_trusted_file(file.c_str(), size, true), trust::trusted);
+    EXPECT_EQ(size, 6);
+    EXPECT_EQ(check_trusted_file(dir.file("missing").c_str(), size, true), trust::missing);
+    ASSERT_EQ(symlink(file.c_str(), dir.file("link").c_str()), 0);
+    EXPECT_EQ(check_trusted_file(dir.file("link").c_str(), size, true), trust::link);
+    ASSERT_EQ(chmod(file.c_str(), 0664), 0);
+    EXPECT_EQ(check_trusted_file(file.c_str(), size, true), trust::open_to_others);
+}
+
+TEST(TrustReason, EachVerdictHasItsOwnWords) {
+    EXPECT_STREQ(trust_reason(trust::link), "a link");
+    EXPECT_STREQ(trust_reason(trust::other_owner), "another user's");
+    EXPECT_STREQ(trust_reason(trust::open_to_others), "open to others");
+    EXPECT_STREQ(trust_reason(trust::many_links), "many links");
+    EXPECT_STREQ(trust_reason(trust::too_large), "too large");
+    EXPECT_STREQ(trust_reason(trust::not_directory), "not a directory");
+    EXPECT_STREQ(trust_reason(trust::unreadable), "unreadable");
+}
+
 } // namespace
