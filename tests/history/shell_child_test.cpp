@@ -62,7 +62,26 @@ std::string stat_field(const std::string &stat, int index) {
     return stat.substr(at, stat.find(' ', at) - at);
 }
 
-/// Every process whose real user is `uid`.
+/// The bytes of a /proc file, read with plain reads: a process may end while it is read, and
+/// then its files answer ESRCH, which a stream would throw on. `gone` tells that it ended.
+std::string read_proc_file(const std::string &path, bool &gone) {
+    std::string bytes;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        gone = true;
+        return bytes;
+    }
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0)
+        bytes.append(buffer, static_cast<size_t>(got));
+    if (got < 0)
+        gone = true;
+    close(fd);
+    return bytes;
+}
+
+/// Every process whose real user is `uid`; one that ends while it is looked at is left out.
 std::vector<seen_process> processes_of(uid_t uid) {
     std::vector<seen_process> seen;
     DIR *proc = opendir("/proc");
@@ -74,14 +93,15 @@ std::vector<seen_process> processes_of(uid_t uid) {
             continue;
         std::string base = "/proc/" + name;
         seen_process process;
+        bool gone = false;
         process.pid = std::stoi(name);
-        process.status = "\n" + read_file(base + "/status");
+        process.status = "\n" + read_proc_file(base + "/status", gone);
         // A member that has ended and waits to be reaped holds nothing any more.
         if (status_field(process.status, "Uid").rfind(std::to_string(uid) + "\t", 0) != 0 ||
             status_field(process.status, "State").rfind("Z", 0) == 0)
             continue;
-        process.stat_fields = read_file(base + "/stat");
-        process.environment = read_file(base + "/environ");
+        process.stat_fields = read_proc_file(base + "/stat", gone);
+        process.environment = read_proc_file(base + "/environ", gone);
         process.cwd = link_target(base + "/cwd");
         if (DIR *fds = opendir((base + "/fd").c_str())) {
             while (dirent *fd = readdir(fds)) {
@@ -91,6 +111,8 @@ std::vector<seen_process> processes_of(uid_t uid) {
             }
             closedir(fds);
         }
+        if (gone)
+            continue;
         std::sort(process.descriptors.begin(), process.descriptors.end());
         seen.push_back(process);
     }
