@@ -895,6 +895,22 @@ fi
 case_name=$1
 binary=$2
 shift 2
+started=$(date +%s%N)
+# With UNITCFG_COST_LOG, the case's cost is added to that file when it ends: the case, the
+# layout, the userland, the program, wall seconds and the CPU-seconds of all it ran.
+log_cost() {
+    [ -n "${UNITCFG_COST_LOG:-}" ] || return 0
+    local wall times_file
+    wall=$((($(date +%s%N) - started) / 1000000))
+    # `times` of this shell itself: in a pipeline or $(...) it would count a subshell's.
+    times_file=$(mktemp)
+    times >"$times_file"
+    awk -v name="$case_name ${UNITCFG_LAYOUT:-plain} ${UNITCFG_USERLAND:-host} $binary" \
+        -v wall="$wall" 'NR == 2 { split($1, usr, "m"); split($2, sys, "m")
+            printf "%s %.1f %.1f\n", name, wall / 1000,
+                   usr[1] * 60 + usr[2] + sys[1] * 60 + sys[2] }' "$times_file" >>"$UNITCFG_COST_LOG"
+    rm -f "$times_file"
+}
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/sandbox.sh"
 if ! sandbox_available; then
@@ -910,4 +926,5 @@ if [ -n "${UNITCFG_SYSTEM_CALL_LOGS:-}" ]; then
     cp "$sandbox_work"/system_calls/*.log "$UNITCFG_SYSTEM_CALL_LOGS"/ 2>/dev/null ||
         { echo "FAIL: no system call logs"; status=1; }
 fi
+log_cost
 exit $status

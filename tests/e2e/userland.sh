@@ -119,4 +119,5 @@ result=$(dies_with_sigill env -i "$probe") ||
     setup_failed "an ARMv6 instruction started with an empty environment did not raise SIGILL" \
         "($result)"
 
+export UNITCFG_USERLAND=busybox
 "$@"
