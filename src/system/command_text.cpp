@@ -38,7 +38,8 @@ bool fill_template(char *text, size_t capacity, const char *text_template, int64
     for (const char *at = text_template; *at != '\0' && filled.fits; ++at) {
         if (at[0] == '%' && at[1] == 'd') {
             decimal_text digits;
-            put(filled, digits, write_decimal(number, digits));
+            size_t length = write_decimal(number, digits);
+            put(filled, digits, length);
             ++at;
         } else if (at[0] == '%' && at[1] == 's') {
             filled.fits = next_word < word_count;

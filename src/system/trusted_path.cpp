@@ -254,12 +254,13 @@ trust walk_trusted_way(const char *path, bool follow_last, char (&resolved)[PATH
 }
 
 trust check_trusted_file(const char *path, int64_t &size, bool way_trusted) {
-    char resolved[PATH_MAX];
     struct stat info {};
     // A run with nothing to do (no identity record) pays for one look, not for the whole way.
     trust verdict = look_at(path, info);
-    if (verdict == trust::trusted && !way_trusted)
+    if (verdict == trust::trusted && !way_trusted) {
+        char resolved[PATH_MAX];
         verdict = walk_trusted_way(path, false, resolved, info);
+    }
     return verdict == trust::trusted ? check_input_itself(info, size) : verdict;
 }
 

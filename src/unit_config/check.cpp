@@ -24,8 +24,7 @@ constexpr size_t longest_line() {
 }
 
 /// Prints one report line, `text` with its "%s" filled in from `words` in turn, and a line end.
-void put_filled_line(FILE *report, const char *text, const char *const *words,
-                     size_t word_count) {
+void put_filled_line(FILE *report, const char *text, const char *const *words, size_t word_count) {
     char line[longest_line() + 1];
     if (!fill_template(line, sizeof line - 1, text, 0, words, word_count))
         return;
