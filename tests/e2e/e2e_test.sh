@@ -895,13 +895,14 @@ fi
 case_name=$1
 binary=$2
 shift 2
-started=$(date +%s%N)
-# With UNITCFG_COST_LOG, the case's cost is added to that file when it ends: the case, the
+started=${EPOCHREALTIME/./}
+# With UNITCFG_COST_LOG, the case's cost (its time from bash's clock: the userland's date has
+# no %N) is added to that file when it ends: the case, the
 # layout, the userland, the program, wall seconds and the CPU-seconds of all it ran.
 log_cost() {
     [ -n "${UNITCFG_COST_LOG:-}" ] || return 0
     local wall times_file
-    wall=$((($(date +%s%N) - started) / 1000000))
+    wall=$(((${EPOCHREALTIME/./} - started) / 1000))
     # `times` of this shell itself: in a pipeline or $(...) it would count a subshell's.
     times_file=$(mktemp)
     times >"$times_file"
