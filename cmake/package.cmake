@@ -70,13 +70,25 @@ if(UNITCFG_STATIC)
           RENAME ${CPACK_PACKAGE_NAME})
 endif()
 
+# The directory of the installed file, root's and 0755 as the run requires. Its path is the
+# program's own, compiled in: it does not follow the prefix, so every install makes it there,
+# a hand install as much as a package, where the boot files go too.
+set(unitcfg_installed_directory ${PROJECT_BINARY_DIR}/installed_directory/Quarvane)
+file(MAKE_DIRECTORY ${unitcfg_installed_directory})
+install(DIRECTORY ${unitcfg_installed_directory} DESTINATION /usr/share
+        DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                              WORLD_READ WORLD_EXECUTE)
+
 # The boot job: the init script (a conffile) for SysV and BusyBox-style inits and the systemd
 # unit, enabled by the maintainer scripts. Images that bring their own leave them out.
+# Each names the program where this install puts it: the templates in boot/ name
+# /usr/sbin/unitcfg, which is replaced as the files are installed with the prefix of that
+# install, whether given at configure time or to cmake --install --prefix (a package's is /usr).
 option(UNITCFG_BOOT_FILES "Install the init script and the systemd unit" ON)
 if(UNITCFG_BOOT_FILES)
-  install(PROGRAMS ${PROJECT_SOURCE_DIR}/boot/unitcfg.init DESTINATION /etc/init.d
-          RENAME unitcfg)
-  install(FILES ${PROJECT_SOURCE_DIR}/boot/unitcfg.service DESTINATION /lib/systemd/system)
+  install(CODE "set(unitcfg_boot_templates \"${PROJECT_SOURCE_DIR}/boot\")
+set(unitcfg_boot_files \"${PROJECT_BINARY_DIR}/boot\")")
+  install(SCRIPT ${PROJECT_SOURCE_DIR}/boot/install_boot_files.cmake)
   file(WRITE ${PROJECT_BINARY_DIR}/conffiles "/etc/init.d/unitcfg\n")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/conffiles
       ${PROJECT_SOURCE_DIR}/boot/postinst ${PROJECT_SOURCE_DIR}/boot/postrm)

@@ -8,6 +8,9 @@
 #   binary_check.sh install CMAKE BUILD_DIR PACKAGE     cmake --install with DESTDIR and --strip
 #   binary_check.sh package CMAKE BUILD_DIR PACKAGE [ARCH]  the Debian package named PACKAGE
 #                                                       (ARCH: the host's if none)
+#   binary_check.sh prefix_boot CMAKE BUILD_DIR [LAUNCHER...]  hand installs under prefixes
+#                          other than /usr, and the boot job started from one (LAUNCHER: what
+#                          starts the program, for a cross build)
 set -u
 status=0
 fail() {
@@ -90,8 +93,9 @@ check_system_calls() {
 
 # What an install under prefix /usr in $1 of package $2 holds: the stripped program, its
 # manual page and the changelog compressed with gzip -9n, the init script and the systemd unit
-# (which systemd-analyze verifies against that tree), and for a static build the lintian
-# override that says so.
+# naming the program at /usr/sbin (the unit verified by systemd-analyze against that tree),
+# the installed file's directory, empty and 0755, and for a static build the lintian override
+# that says so.
 check_installed_files() {
     local root=$1 name=$2 program=$1/usr/sbin/unitcfg expect_files files document
     [ -x "$program" ] || fail "no executable usr/sbin/unitcfg"
@@ -109,6 +113,10 @@ check_installed_files() {
             fail "$document is not compressed with gzip -n"
     done
     [ -x "$root/etc/init.d/unitcfg" ] || fail "the init script is not executable"
+    check_boot_files_name "$root" /usr/sbin/unitcfg
+    [ "$(stat -c %a "$root/usr/share/Quarvane" 2>/dev/null)" == 755 ] ||
+        fail "no directory usr/share/Quarvane of mode 0755"
+    [ -z "$(ls -A "$root/usr/share/Quarvane" 2>/dev/null)" ] || fail "usr/share/Quarvane is not empty"
     # The unit orders itself after systemd's own targets: they are verified with it, from the
     # host's systemd, in a copy of the tree.
     local verified
@@ -117,6 +125,18 @@ check_installed_files() {
     MANPATH=$root/usr/share/man systemd-analyze verify --root="$verified" \
         "$verified/lib/systemd/system/unitcfg.service" || fail "systemd-analyze verify"
     rm -rf "$verified"
+}
+
+# The init script and the systemd unit installed in $1 name program $2, and only it.
+check_boot_files_name() {
+    local root=$1 program=$2
+    [ "$(grep -c '^program=' "$root/etc/init.d/unitcfg")" == 1 ] &&
+        grep -q -x "program=$program" "$root/etc/init.d/unitcfg" ||
+        fail "the init script names $(grep '^program=' "$root/etc/init.d/unitcfg"), want $program"
+    [ "$(grep -c '^ExecStart=' "$root/lib/systemd/system/unitcfg.service")" == 1 ] &&
+        grep -q -x "ExecStart=$program" "$root/lib/systemd/system/unitcfg.service" ||
+        fail "the systemd unit names $(grep '^ExecStart=' \
+            "$root/lib/systemd/system/unitcfg.service"), want $program"
 }
 
 check_install() {
@@ -148,6 +168,8 @@ check_package() {
     check_installed_files "$root" "$name"
     [ "$(dpkg-deb -I "$deb" conffiles)" == /etc/init.d/unitcfg ] ||
         fail "the init script is not the one conffile"
+    dpkg-deb -c "$deb" | grep -q -E '^drwxr-xr-x root/root .* \./usr/share/Quarvane/$' ||
+        fail "the package makes no /usr/share/Quarvane of root's, 0755"
     # The binary's own floor: the highest GLIBC_ version among the symbols it imports.
     floor=$(readelf --dyn-syms -W "$root/usr/sbin/unitcfg" | awk '$7 == "UND" { print $8 }' |
         sed -n 's/.*@GLIBC_\([0-9.]*\).*/\1/p' | sort -V | tail -n 1)
@@ -164,6 +186,111 @@ check_package() {
     [ "$(md5sum <"$(make_package "$cmake" "$build" "$name" "$arch")")" == "$first" ] ||
         fail "a second package of the same build differs"
     [ $status -eq 0 ] && echo "ok: $(basename "$deb"), Depends: '${depends}', lintian: no-copyright-file only"
+}
+
+# Hand installs of build $2 under prefixes other than the packages' /usr, each into a DESTDIR:
+# the prefix the build was configured with, then /usr/local/unitcfg given to --prefix. The boot
+# files name the program where each install put it (the systemd unit verified against the
+# second tree). Then the second's init script runs the job from there in a sandbox
+# (sandbox.sh) where /usr/sbin holds no unitcfg; $3...: what starts the program, if anything.
+check_prefix_boot() {
+    local cmake=$1 build=$2 configured given=/usr/local/unitcfg here root verified
+    shift 2
+    here=$(cd "$(dirname "$0")" && pwd)
+    configured=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
+    [ -n "$configured" ] && [ "$configured" != /usr ] && [ "$configured" != "$given" ] ||
+        { fail "$build is configured for prefix '$configured', not one of a hand install"; return; }
+    root=$(mktemp -d)
+    DESTDIR=$root "$cmake" --install "$build" >/dev/null || fail "install with prefix $configured"
+    [ -x "$root$configured/sbin/unitcfg" ] || fail "no program in $configured/sbin"
+    check_boot_files_name "$root" "$configured/sbin/unitcfg"
+    rm -rf "$root" && mkdir "$root"
+    DESTDIR=$root "$cmake" --install "$build" --prefix "$given" >/dev/null ||
+        fail "install with --prefix $given"
+    check_boot_files_name "$root" "$given/sbin/unitcfg"
+    # systemd finds the program the unit names in that tree, and nothing at /usr/sbin.
+    verified=$(mktemp -d)
+    cp -a "$root/." "$verified/" && cp -a -n /lib/systemd/system/. "$verified/lib/systemd/system/"
+    MANPATH=$root$given/share/man systemd-analyze verify --root="$verified" \
+        "$verified/lib/systemd/system/unitcfg.service" || fail "systemd-analyze verify"
+    rm -rf "$verified"
+    [ $status -eq 0 ] || { rm -rf "$root"; return; }
+
+    source "$here/sandbox.sh"
+    if ! sandbox_available; then
+        rm -rf "$root"
+        echo "SKIP: this process may not make a private mount namespace"
+        exit 77
+    fi
+    sandbox_workdir "$0" "$here/records.sh"
+    # shellcheck disable=SC2154 # set by sandbox_workdir
+    mv "$root" "$sandbox_work/root"
+    sandbox_run "$sandbox_work" bash ./binary_check.sh prefix_boot_inside "$given" "$@" || status=1
+    [ $status -eq 0 ] && echo "ok: the boot files name $configured/sbin/unitcfg and," \
+        "given --prefix, $given/sbin/unitcfg; the init script ran the job from there"
+}
+
+# Inside the sandbox: the init script installed in ./root for prefix $1 answers status while
+# the prefix is empty, then, the program laid there, checks, starts the job and answers again.
+check_prefix_boot_inside() {
+    local given=$1 init=./root/etc/init.d/unitcfg installed=/usr/share/Quarvane/UNIT.CFG
+    local history=/home/Quarvane/History.txt
+    shift
+    source ./records.sh
+    # A unitcfg at /usr/sbin, the template's path, is hidden: a plain file no one may run.
+    if [ -e /usr/sbin/unitcfg ]; then
+        : >hidden && mount --bind hidden /usr/sbin/unitcfg || fail "cannot hide /usr/sbin/unitcfg"
+    fi
+    mount -t tmpfs sandbox-prefix /usr/local && mkdir -p "$given" || fail "cannot empty /usr/local"
+    $init status >/dev/null
+    expect_status "status, no program" $? 4
+    $init start >out.txt 2>&1
+    expect_status "start, no program: status, output, history" \
+        "$? $(cat out.txt) $(ls /home/Quarvane)" "0  "
+
+    cp -a "./root$given/." "$given/" || fail "cannot lay the program in $given"
+    if [ $# -gt 0 ]; then
+        mv "$given/sbin/unitcfg" "$given/sbin/unitcfg.program"
+        printf '#!/bin/sh\nexec %s %s/sbin/unitcfg.program "$@"\n' "$*" "$given" >"$given/sbin/unitcfg"
+        chmod +x "$given/sbin/unitcfg"
+    fi
+    $init status >out.txt
+    expect_status "status, nothing installed" $? 4
+    identity_record 6170 >/tmp/UNIT.CFG
+    typical_staged_record >/tmp/Quarvane/6170.CFG
+    $init check >out.txt
+    expect_status "check, staged" $? 1
+    $init status >out.txt
+    expect_status "status, staged" $? 3
+    grep -q -x 'install: yes' out.txt || fail "status, staged: printed $(cat out.txt)"
+    $init start >out.txt 2>&1
+    expect_status "start: status, output" "$? $(cat out.txt)" "0 "
+    [ "$(wc -l <"$history" 2>/dev/null)" == 1 ] &&
+        grep -q -E '. - UNIT_CFG of 6170 updated successfully\.$' "$history" ||
+        fail "history: $(cat "$history" 2>/dev/null)"
+    [ "$(describe_record "$installed")" == "$(cat <<'RECORD'
+tag            89
+adjusted_value -2026
+selector       1309
+option_byte    3
+adjust_stamp   21017
+checksum       0xAF48 (right)
+RECORD
+)" ] || fail "installed record: $(describe_record "$installed")"
+    rm /tmp/Quarvane/6170.CFG
+    $init status >out.txt
+    expect_status "status after start, nothing staged" $? 0
+    $init check >out.txt
+    expect_status "check after start, nothing staged" $? 0
+    head -c 20 /tmp/UNIT.CFG >"$installed"
+    $init status >out.txt
+    expect_status "status, a short installed file" $? 4
+    $init check >out.txt
+    expect_status "check, a short installed file" $? 2
+}
+
+expect_status() { # what got want
+    [ "$2" == "$3" ] || fail "$1: got '$2', want '$3'"
 }
 
 mode=$1
