@@ -1,7 +1,7 @@
 # Run by cmake --install (and by cpack): installs the init script and the systemd unit, each
 # naming the program where this install puts it, ${CMAKE_INSTALL_PREFIX}/sbin/unitcfg. The
 # templates unitcfg_boot_templates/unitcfg.init and unitcfg.service name /usr/sbin/unitcfg, a
-# package's path, on one line each; the files written are kept in unitcfg_boot_files.
+# package's path, on one line each; each file is written in unitcfg_boot_files, then installed.
 
 # The install's own prefix: cmake --install takes a relative one from its working directory,
 # as file(INSTALL) does, and drops a last slash, so that the root is "". The files name the
@@ -27,14 +27,18 @@ function(unitcfg_install_boot_file template key destination name type)
     message(FATAL_ERROR "boot/${template} has no line ${key}/usr/sbin/unitcfg")
   endif()
   string(REPLACE "${line}" "\n${key}${unitcfg_prefix}/sbin/unitcfg\n" text "${text}")
-  file(WRITE "${unitcfg_boot_files}/${name}" "${text}")
+  # A name of this install's own: installs of one build may run at once (a test's, cpack's).
+  string(RANDOM LENGTH 16 unique)
+  set(written "${unitcfg_boot_files}/${name}.${unique}")
+  file(WRITE "${written}" "${text}")
   # As install(FILES) with an absolute destination does, for cpack.
-  set(CMAKE_ABSOLUTE_DESTINATION_FILES "${CMAKE_ABSOLUTE_DESTINATION_FILES};${destination}/${name}"
-      PARENT_SCOPE)
+  list(APPEND CMAKE_ABSOLUTE_DESTINATION_FILES "${destination}/${name}")
+  set(CMAKE_ABSOLUTE_DESTINATION_FILES "${CMAKE_ABSOLUTE_DESTINATION_FILES}" PARENT_SCOPE)
   if(CMAKE_ERROR_ON_ABSOLUTE_INSTALL_DESTINATION)
     message(FATAL_ERROR "absolute install destination ${destination} forbidden")
   endif()
-  file(INSTALL DESTINATION "${destination}" TYPE ${type} FILES "${unitcfg_boot_files}/${name}")
+  file(INSTALL DESTINATION "${destination}" TYPE ${type} RENAME "${name}" FILES "${written}")
+  file(REMOVE "${written}")
 endfunction()
 
 unitcfg_install_boot_file(unitcfg.init "program=" /etc/init.d unitcfg PROGRAM)
