@@ -17,6 +17,14 @@ ifeq ($(BR2_PACKAGE_UNITCFG_STATIC),y)
 UNITCFG_CONF_OPTS += -DUNITCFG_STATIC=ON
 endif
 
+# The installed file's directory, made by the install: root's and 0755 in the image whoever
+# builds it, as the run requires.
+define UNITCFG_PERMISSIONS
+	/usr/share/Quarvane d 0755 0 0 - - - - -
+endef
+
+# The boot files name the program at /usr/sbin/unitcfg, where a cmake-package (prefix /usr)
+# installs it.
 define UNITCFG_INSTALL_INIT_SCRIPT
 	$(INSTALL) -D -m 0755 $(@D)/boot/unitcfg.init $(TARGET_DIR)/etc/init.d/S50unitcfg
 endef
