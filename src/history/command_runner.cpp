@@ -4,11 +4,9 @@
 
 #include "entry_commands.h"
 #include "history.h"
+#include "messages.h"
 
 namespace {
-
-constexpr char pipe_error_message[] = "Error opening pipe!";
-constexpr char command_error_message[] = "Command not found or exited with error status";
 
 // A Thumb build takes its one signal in ARM state all the same: a unit's kernel built without
 // support for Thumb programs (CONFIG_ARM_THUMB off) enters every handler in ARM state.
@@ -102,14 +100,14 @@ void survive_broken_pipe() {
 }
 
 void report_command_failure() {
-    report(command_error_message);
+    report(command_failure_message.text);
 }
 
 int run_logged_command(const char *command, const history_log &log, int64_t timeout_ms) {
     int64_t deadline = monotonic_ms() + timeout_ms;
     shell_child child{-1, -1};
     if (!start_shell(command, run_as_self, true, child)) {
-        report(pipe_error_message);
+        report(pipe_error_message.text);
         return -1;
     }
 
@@ -124,7 +122,7 @@ int run_logged_command(const char *command, const history_log &log, int64_t time
     }
 
     if (!ended_well(finish_shell(child, deadline))) {
-        report(command_error_message);
+        report(command_failure_message.text);
         return -1;
     }
     return 0;

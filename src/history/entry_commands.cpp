@@ -62,7 +62,8 @@ bool build_outcome_entry_command(uint16_t unit_number, bool succeeded, const cha
     if (!is_plain_path(history_path, max_history_path_length))
         return false;
 
-    const char *entry_template = succeeded ? outcome_success_template : outcome_failure_template;
+    const char *entry_template =
+        succeeded ? outcome_success_template.text : outcome_failure_template.text;
     const char *const paths[] = {history_path};
     return fill_template(command, entry_template, unit_number, paths);
 }

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "../system/command_text.h"
+#include "messages.h"
 
 /// The unit's history file. Every entry command appends to it with `cat >>`.
 inline constexpr char default_history_path[] = "/home/Quarvane/History.txt";
@@ -31,15 +32,58 @@ inline constexpr size_t output_entry_command_capacity =
 static_assert(sizeof output_entry_printf_prefix >= sizeof output_entry_echo_prefix,
               "the printf prefix is the longer one the capacity is sized for");
 
-inline constexpr char outcome_success_template[] =
-    "date | sed -e 's/.*/& - UNIT_CFG of %d updated successfully./' | cat >> %s";
-inline constexpr char outcome_failure_template[] =
-    "date | sed -e 's/.*/& - UNIT_CFG of %d updated failed. Might not found the file./' | cat "
-    ">> %s";
+// An outcome entry's pipeline: `sed` puts the entry's text (messages.h) after the line `date`
+// prints, and the line is appended to the history.
+inline constexpr char outcome_command_head[] = "date | sed -e 's/.*/&";
+inline constexpr char outcome_command_tail[] = "/' | cat >> %s";
+
+constexpr size_t entry_text_length(const char *text) {
+    size_t length = 0;
+    while (text[length] != '\0')
+        ++length;
+    return length;
+}
+
+/// Whether `text` stays itself as a `sed` replacement inside single quotes: none of / & \ '
+/// and no line end.
+constexpr bool fits_sed_replacement(const char *text) {
+    for (const char *at = text; *at != '\0'; ++at) {
+        if (*at == '/' || *at == '&' || *at == '\\' || *at == '\'' || *at == '\n')
+            return false;
+    }
+    return true;
+}
+static_assert(fits_sed_replacement(success_entry.text) && fits_sed_replacement(failure_entry.text),
+              "each entry text is put into the pipeline as it is");
+
+/// An outcome entry's template, its text joined at compile time: the head, the entry, the tail.
+template <size_t capacity> struct outcome_template { char text[capacity]; };
+
+constexpr size_t outcome_template_capacity(const run_message &entry) {
+    return sizeof outcome_command_head - 1 + entry_text_length(entry.text) +
+           sizeof outcome_command_tail;
+}
+
+template <size_t capacity>
+constexpr outcome_template<capacity> make_outcome_template(const run_message &entry) {
+    outcome_template<capacity> made{};
+    size_t end = 0;
+    const char *const parts[] = {outcome_command_head, entry.text, outcome_command_tail};
+    for (const char *part : parts) {
+        for (const char *at = part; *at != '\0'; ++at)
+            made.text[end++] = *at;
+    }
+    return made;
+}
+
+inline constexpr auto outcome_success_template =
+    make_outcome_template<outcome_template_capacity(success_entry)>(success_entry);
+inline constexpr auto outcome_failure_template =
+    make_outcome_template<outcome_template_capacity(failure_entry)>(failure_entry);
 
 /// The template filled with a unit number and the longest history path.
-inline constexpr size_t outcome_entry_command_capacity =
-    filled_capacity(outcome_failure_template, max_history_path_length, decimal_length(UINT16_MAX));
+inline constexpr size_t outcome_entry_command_capacity = filled_capacity(
+    outcome_failure_template.text, max_history_path_length, decimal_length(UINT16_MAX));
 static_assert(sizeof outcome_failure_template >= sizeof outcome_success_template,
               "the failure template is the longer one the capacity is sized for");
 
