@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,4 +101,27 @@ int open_regular_file(const char *path) {
     if (stat(path, &info) != 0 || !S_ISREG(info.st_mode))
         return -1;
     return open_checked(path, 0, size);
+}
+
+bool same_bytes_from(const char *judged_path, const char *path, off_t offset) {
+    int64_t size = 0;
+    int first = open_checked(judged_path, O_NOFOLLOW, size);
+    int second = open_regular_file(path);
+    bool same = first >= 0 && second >= 0 && lseek(first, offset, SEEK_SET) == offset &&
+                lseek(second, offset, SEEK_SET) == offset;
+    char first_bytes[256];
+    char second_bytes[256];
+    while (same) {
+        ssize_t count = read_up_to(first, first_bytes, sizeof first_bytes);
+        same = count >= 0 && read_up_to(second, second_bytes, sizeof second_bytes) == count &&
+               memcmp(first_bytes, second_bytes, static_cast<size_t>(count)) == 0;
+        // A read of less than the buffer is the end of both files.
+        if (count < static_cast<ssize_t>(sizeof first_bytes))
+            break;
+    }
+    if (first >= 0)
+        (void)close(first);
+    if (second >= 0)
+        (void)close(second);
+    return same;
 }

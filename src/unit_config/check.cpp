@@ -141,11 +141,18 @@ bool put_repair(FILE *report, const unit_config_record &record) {
     return true;
 }
 
+/// The staged file a run would install: as judged, its start, and whether that is a whole record.
+struct staged_start {
+    staged_file file;
+    unit_config_record record;
+    bool whole;
+};
+
 /// The identity, known and staged lines. Returns whether a run would install: a known unit
-/// whose staged file the run trusts (`judge_staged_file`). Its record, when whole, is left in
-/// `staged_record` and `staged_whole` set. A staged FIFO, directory or device is not opened.
+/// whose staged file the run trusts (`judge_staged_file`), left in `staged`. A staged FIFO,
+/// directory or device is not opened.
 bool report_identity_and_staged(FILE *report, const unit_config_paths &paths,
-                                unit_config_record &staged_record, bool &staged_whole) {
+                                staged_start &staged) {
     uint16_t unit = 0;
     int64_t size = 0;
     trust why = trust::trusted;
@@ -160,32 +167,35 @@ bool report_identity_and_staged(FILE *report, const unit_config_paths &paths,
     put_line(report, known ? known_yes_line.text : known_no_line.text);
     if (!known)
         return false;
-    staged_file staged = judge_staged_file(paths.staged_directory, unit);
-    read_outcome read = refused_read(staged.verdict);
-    if (staged.verdict == trust::trusted)
-        read = read_judged_file_start(staged.path, staged_record.bytes, sizeof staged_record.bytes,
-                                      staged.size);
-    staged_whole = read == read_outcome::whole;
+    staged_file &file = staged.file;
+    file = judge_staged_file(paths.staged_directory, unit);
+    read_outcome read = refused_read(file.verdict);
+    if (file.verdict == trust::trusted)
+        read = read_judged_file_start(file.path, staged.record.bytes, sizeof staged.record.bytes,
+                                      file.size);
+    staged.whole = read == read_outcome::whole;
     if (read != read_outcome::whole && read != read_outcome::short_file) {
-        put_why_unread(report, "staged", read, staged.size, staged.verdict);
+        put_why_unread(report, "staged", read, file.size, file.verdict);
         return false;
     }
-    put_number_line(report, staged_line.text, staged.size);
+    put_number_line(report, staged_line.text, file.size);
     return true;
 }
 
 /// The installed line and, for a whole record, its fields. Returns whether there is one, left
-/// in `installed`; `can_write` says whether a run could write the installed file now. A link
-/// others may re-point is not followed here either.
+/// in `installed`; `can_write` says whether a run could write the installed file now. The
+/// size of a regular file read, whole or short, is left in `size`, else -1. A link others may
+/// re-point is not followed here either.
 bool report_installed(FILE *report, const char *installed_file, unit_config_record &installed,
-                      bool &can_write) {
-    int64_t size = 0;
+                      int64_t &size, bool &can_write) {
     installed_path judged;
     judge_installed_path(installed_file, judged);
     read_outcome read = refused_read(judged.verdict);
     if (judged.verdict == trust::trusted)
         read = read_file_start(installed_file, installed.bytes, sizeof installed.bytes, size);
     can_write = judged.verdict == trust::trusted && installed_file_writable(judged);
+    if (read != read_outcome::whole && read != read_outcome::short_file)
+        size = -1;
     if (read != read_outcome::whole) {
         put_why_unread(report, "installed", read, size, judged.verdict);
         return false;
@@ -195,23 +205,60 @@ bool report_installed(FILE *report, const char *installed_file, unit_config_reco
     return true;
 }
 
+/// Whether a run's install and repair would leave the installed file as it is: the whole file,
+/// byte for byte, the staged file with its start as the repair leaves it (a whole record
+/// repaired, a short one as it is). `installed` holds the installed file's start,
+/// `installed_size` its size (-1 when it was not read).
+bool same_as_installed(const staged_start &staged, const char *installed_file,
+                       const unit_config_record &installed, int64_t installed_size) {
+    if (installed_size != staged.file.size)
+        return false;
+    unit_config_record left = staged.record;
+    if (staged.whole)
+        (void)repair_record(left);
+    size_t start = sizeof left.bytes;
+    if (staged.file.size < static_cast<int64_t>(start))
+        start = static_cast<size_t>(staged.file.size);
+    if (memcmp(left.bytes, installed.bytes, start) != 0)
+        return false;
+    return static_cast<int64_t>(start) == staged.file.size ||
+           same_bytes_from(staged.file.path, installed_file, static_cast<off_t>(start));
+}
+
+/// The install line: "install: no", or whether a run's install would change the installed file
+/// (`same`); then, for an install, the line that says the repair lines are of the staged record.
+/// Returns the record the repair lines are of: the staged one when a run would install it (none
+/// when it is short), else the installed one (none when there is none).
+const unit_config_record *put_install(FILE *report, bool installs, bool same,
+                                      const staged_start &staged,
+                                      const unit_config_record *installed) {
+    if (!installs) {
+        put_line(report, install_no_line.text);
+        return installed;
+    }
+    put_line(report, same ? install_same_line.text : install_yes_line.text);
+    put_line(report, repairs_staged_line.text);
+    return staged.whole ? &staged.record : nullptr;
+}
+
 } // namespace
 
 int check_unit_config(FILE *report, const unit_config_paths &paths) {
-    unit_config_record staged_record{};
-    bool staged_whole = false;
-    bool installs = report_identity_and_staged(report, paths, staged_record, staged_whole);
+    staged_start staged{};
+    bool installs = report_identity_and_staged(report, paths, staged);
     unit_config_record installed{};
+    int64_t installed_size = -1;
     bool can_write = false;
-    bool readable = report_installed(report, paths.installed_file, installed, can_write);
+    bool readable =
+        report_installed(report, paths.installed_file, installed, installed_size, can_write);
     // Where nothing can be written now (a read-only mount), a run installs and repairs nothing.
     installs = installs && can_write;
+    bool same =
+        installs && same_as_installed(staged, paths.installed_file, installed, installed_size);
 
-    put_line(report, installs ? install_yes_line.text : install_no_line.text);
     // The repair works on what the install leaves: the staged record when one is installed.
-    const unit_config_record *to_repair = readable ? &installed : nullptr;
-    if (installs)
-        to_repair = staged_whole ? &staged_record : nullptr;
+    const unit_config_record *to_repair =
+        put_install(report, installs, same, staged, readable ? &installed : nullptr);
     bool repairs = false;
     if (to_repair != nullptr)
         repairs = put_repair(report, *to_repair);
@@ -221,7 +268,10 @@ int check_unit_config(FILE *report, const unit_config_paths &paths) {
         put_line(report, repair_unwritable_line.text);
     if (fflush(report) != 0 || ferror(report) != 0)
         return report_lost.status;
-    if (installs || (repairs && can_write))
+    if (installs ? !same : repairs && can_write)
         return changes_to_make.status;
-    return readable && !repairs ? nothing_to_do.status : no_installed_record.status;
+    // The same bytes installed again are an installed record the repair has already kept right
+    // (a repaired record needs no second repair), whatever it would do to the staged one.
+    bool kept_right = same || !repairs;
+    return readable && kept_right ? nothing_to_do.status : no_installed_record.status;
 }

@@ -43,8 +43,18 @@ inline constexpr check_line checksum_wrong_line = {"checksum: %s (wrong)",
 
 // What a run would do.
 inline constexpr check_line install_yes_line = {
-    "install: yes", "a known unit's trusted staged file, and the installed file can be written"};
+    "install: yes", "a known unit's trusted staged file, and the installed file can be written: "
+                    "a run would install it, and that changes the installed file"};
+inline constexpr check_line install_same_line = {
+    "install: yes, the same as installed",
+    "a run would install the staged file, and it would leave the installed file as it is: the "
+    "staged file, its record repaired, is the whole installed file byte for byte (a run still "
+    "copies it, rewrites the installed file and appends its outcome entry to the history)"};
 inline constexpr check_line install_no_line = {"install: no", "a run installs nothing"};
+inline constexpr check_line repairs_staged_line = {
+    "repairs: the staged record",
+    "after an \"install: yes\" line: the repair lines that follow are of the staged record, as "
+    "a run repairs it once installed, not of the installed record above"};
 inline constexpr check_line repair_change_line = {
     "repair: %s %s -> %s",
     "a field the repair would change (option_byte, adjusted_value, adjust_stamp, checksum), "
@@ -56,12 +66,12 @@ inline constexpr check_line repair_unwritable_line = {
 
 /// Every line form, in the order the report prints them.
 inline constexpr const check_line *check_lines[] = {
-    &identity_line,       &known_yes_line,         &known_no_line,     &staged_line,
-    &installed_line,      &missing_line,           &not_regular_line,  &not_trusted_line,
-    &short_line,          &unreadable_line,        &tag_line,          &adjusted_value_line,
-    &selector_line,       &option_byte_line,       &adjust_stamp_line, &checksum_right_line,
-    &checksum_wrong_line, &install_yes_line,       &install_no_line,   &repair_change_line,
-    &repair_none_line,    &repair_unwritable_line,
+    &identity_line,       &known_yes_line,     &known_no_line,     &staged_line,
+    &installed_line,      &missing_line,       &not_regular_line,  &not_trusted_line,
+    &short_line,          &unreadable_line,    &tag_line,          &adjusted_value_line,
+    &selector_line,       &option_byte_line,   &adjust_stamp_line, &checksum_right_line,
+    &checksum_wrong_line, &install_yes_line,   &install_same_line, &install_no_line,
+    &repairs_staged_line, &repair_change_line, &repair_none_line,  &repair_unwritable_line,
 };
 
 /// An exit status of `--check` and what it means.
@@ -70,8 +80,9 @@ struct check_status {
     const char *meaning;
 };
 
-inline constexpr check_status nothing_to_do = {0, "nothing"};
-inline constexpr check_status changes_to_make = {1, "an install or a repair"};
+inline constexpr check_status nothing_to_do = {0, "nothing to change"};
+inline constexpr check_status changes_to_make = {
+    1, "an install or a repair that changes the installed file"};
 inline constexpr check_status no_installed_record = {2, "no installed record"};
 inline constexpr check_status report_lost = {3, "the report could not be written"};
 

@@ -182,10 +182,12 @@ TEST_F(Check, AnUnknownUnitInstallsNothing) {
 TEST_F(Check, AKnownUnitsStagedFileIsInstalledAndItsRecordRepaired) {
     put(identity, identity_of(6170));
     stage(6170, needs_repair);
-    put(installed, repaired);
+    // Another unit's right record: the install changes it.
+    put(installed, record_bytes(make_record({89, -2036, 1310, 3, 21017, 0xAF51})));
     std::string report = check();
     EXPECT_EQ(report.substr(0, 43), "identity: 6170\nknown: yes\nstaged: 44 bytes\n");
     EXPECT_NE(report.find("install: yes\n"
+                          "repairs: the staged record\n"
                           "repair: option_byte 0 -> 3\n"),
               std::string::npos)
         << report;
@@ -195,8 +197,120 @@ TEST_F(Check, AKnownUnitsStagedFileIsInstalledAndItsRecordRepaired) {
     stage(6170, "short");
     report = check();
     EXPECT_NE(report.find("staged: 5 bytes\n"), std::string::npos) << report;
-    EXPECT_EQ(report.substr(report.size() - 26), "install: yes\nrepair: none\n");
+    EXPECT_EQ(report.substr(report.size() - 53),
+              "install: yes\nrepairs: the staged record\nrepair: none\n");
     EXPECT_EQ(status, 1);
+}
+
+/// The check on what a run has just made, through the real install and repair, with the staged
+/// file left where it was (it stays in /tmp until the next boot).
+class CheckAfterARun : public Check {
+  protected:
+    std::string history = dir.file("History.txt");
+
+    void run() {
+        paths.history_file = history.c_str();
+        install_unit_config(paths);
+        repair_installed_config(paths);
+    }
+
+    /// The "install: ..." line of the report, with the status left in `status`.
+    std::string install_line() {
+        std::string report = check();
+        std::size_t at = report.find("install: ");
+        return at == std::string::npos ? report : report.substr(at, report.find('\n', at) - at);
+    }
+};
+
+TEST_F(CheckAfterARun, AGoodRunLeavesNothingToChange) {
+    // A tail longer than the comparison reads at a time, each byte its own.
+    std::string tail;
+    for (int i = 0; i < 600; ++i)
+        tail += static_cast<char>(i * 7);
+    put(identity, identity_of(6170));
+    stage(6170, needs_repair + tail);
+    run();
+    ASSERT_EQ(read_file(installed), repaired + tail);
+    EXPECT_EQ(check(), "identity: 6170\n"
+                       "known: yes\n"
+                       "staged: 644 bytes\n"
+                       "installed: 644 bytes\n"
+                       "tag: 89\n"
+                       "adjusted_value: -2026\n"
+                       "selector: 1309\n"
+                       "option_byte: 3\n"
+                       "adjust_stamp: 21017\n"
+                       "checksum: 0xAF48 (right)\n"
+                       "install: yes, the same as installed\n"
+                       "repairs: the staged record\n"
+                       "repair: option_byte 0 -> 3\n"
+                       "repair: adjusted_value 0 -> -2026\n"
+                       "repair: adjust_stamp 0 -> 21017\n"
+                       "repair: checksum 0x0000 -> 0xAF48\n");
+    EXPECT_EQ(status, 0);
+
+    // A staged record that needs no repair, and a second run over the first.
+    stage(6170, repaired);
+    run();
+    run();
+    EXPECT_EQ(install_line(), "install: yes, the same as installed");
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(CheckAfterARun, AnyByteThatDiffersIsAChange) {
+    std::string tail(600, 'T');
+    put(identity, identity_of(6170));
+    stage(6170, needs_repair + tail);
+    run();
+    const std::string left = read_file(installed);
+    ASSERT_EQ(left, repaired + tail);
+    auto flipped = [&left](std::size_t at) {
+        std::string bytes = left;
+        bytes[at] = static_cast<char>(bytes[at] ^ 1);
+        return bytes;
+    };
+    for (const std::string &bytes :
+         {left + "x", left.substr(0, left.size() - 1), flipped(0), flipped(43), flipped(44),
+          flipped(44 + 256), flipped(left.size() - 1), std::string()}) {
+        put(installed, bytes);
+        EXPECT_EQ(install_line(), "install: yes") << bytes.size();
+        EXPECT_EQ(status, 1) << bytes.size();
+    }
+    put(installed, left);
+    EXPECT_EQ(install_line(), "install: yes, the same as installed");
+
+    // A staged record that differs from the one installed: another selector's correction.
+    stage(6170, record_bytes(make_record(record_fields().selector(1310))) + tail);
+    EXPECT_EQ(install_line(), "install: yes");
+    EXPECT_EQ(status, 1);
+    // A staged file that is longer than the installed one.
+    stage(6170, left + "x");
+    EXPECT_EQ(install_line(), "install: yes");
+    EXPECT_EQ(status, 1);
+}
+
+TEST_F(CheckAfterARun, ShortAndEmptyStagedFiles) {
+    put(identity, identity_of(6170));
+    // Copied as it is and never repaired: the same, but still no installed record.
+    stage(6170, "short");
+    run();
+    std::string report = check();
+    EXPECT_NE(report.find("installed: short, 5 bytes\n"
+                          "install: yes, the same as installed\n"
+                          "repairs: the staged record\n"
+                          "repair: none\n"),
+              std::string::npos)
+        << report;
+    EXPECT_EQ(status, 2);
+
+    // An empty staged file is not the same as no installed file.
+    stage(6170, "");
+    ASSERT_EQ(unlink(installed.c_str()), 0);
+    EXPECT_EQ(install_line(), "install: yes");
+    EXPECT_EQ(status, 1);
+    run();
+    EXPECT_EQ(install_line(), "install: yes, the same as installed");
+    EXPECT_EQ(status, 2);
 }
 
 TEST_F(Check, AStagedFileTheRunWouldRefuseSaysWhy) {
