@@ -123,16 +123,25 @@ make_state() {
 
 # Prints each state named on standard input, each once as it is and once preened, with a digest
 # of its image and what the preen returned: states with the same digest are the same image.
+# The image of each digest's first state is kept as state-NAME.img, with the preen's status in
+# state-NAME.status, for its check (check_batch) to boot as it is, not build and preen again.
 preened_digests() {
-    local name image=$work/digest.img status
+    local name image status digest
+    declare -A seen=()
     while read -r name; do
         for name in "$name" "$name+preen"; do
-            status=0
+            image=$work/state-$name.img status=0
             make_state "$name" "$image" || status=$?
-            echo "$name $(md5sum <"$image" | cut -d ' ' -f 1):$status"
+            digest=$(md5sum <"$image" | cut -d ' ' -f 1):$status
+            if [ -n "${seen[$digest]:-}" ]; then
+                rm -f "$image"
+            else
+                seen[$digest]=1
+                echo "$status" >"$work/state-$name.status"
+            fi
+            echo "$name $digest"
         done
     done
-    rm -f "$image"
 }
 
 # Checks states NAME... in one boot, one disk each: builds each, boots them, judges each by its
@@ -144,7 +153,11 @@ check_batch() {
     declare -A by_hand=()
     for name; do
         status=0
-        make_state "$name" "$work/state-$name.img" || status=$?
+        if [ -f "$work/state-$name.status" ]; then
+            status=$(cat "$work/state-$name.status")
+        else
+            make_state "$name" "$work/state-$name.img" || status=$?
+        fi
         if [ $status -ge 4 ]; then
             by_hand[$name]=1 status=0
             e2fsck -fy "$work/state-$name.img" >/dev/null 2>&1 || status=$?

@@ -83,83 +83,123 @@ boot_through_init() {
     done
 }
 
-# The flash of layout $1 as it is before the run, in $work/$1/flash.img: the old record
-# installed (in the overlay, below it), no history.
+# The unit's storage is one partition of the 64 MiB flash: 4 MiB (16 erase blocks) for JFFS2,
+# 16 MiB for UBI, whose volume and UBI's own reserve need more blocks. A check boot lays one
+# state in each partition, 16 or 4 of them, and judges them one after another: a boot costs
+# more than the states it judges.
+flash_bytes=$((64 << 20))
+partition_bytes() { # LAYOUT
+    if [ "$1" == ubifs ]; then echo $((16 << 20)); else echo $((4 << 20)); fi
+}
+
+# Writes to file $1 the flash holding images IMAGE... one a partition, from its start, the
+# rest erased.
+compose_flash() {
+    local flash=$1
+    shift
+    cat "$@" >"$flash" &&
+        perl -e 'print "\xff" x ($ARGV[0] - -s $ARGV[1])' "$flash_bytes" "$flash" >>"$flash"
+}
+
+# The storage of layout $1 as it is before the run, in $work/$1/storage.img (one partition),
+# and the flash holding it in $work/$1/flash.img: the old record installed (in the overlay,
+# below it), no history.
 make_flash_image() {
-    local dir=$work/$1 root=$work/$1/root
+    local dir=$work/$1 root=$work/$1/root size
+    size=$(partition_bytes "$1")
     mkdir -p "$root/home"
     case $1 in
     overlay) mkdir -p "$root/upper/share" "$root/upper/work" ;;
-    boot) mkdir -p "$root/share" && cp "$work/old.bin" "$root/share/UNIT.CFG" ;;
     *) mkdir -p "$root/share" && cp "$work/old.bin" "$root/share/UNIT.CFG" ;;
     esac
     if [ "$1" != ubifs ]; then
-        mkfs.jffs2 --little-endian --eraseblock=0x40000 --pad=0x4000000 --root="$root" \
-            --output="$dir/flash.img"
-        return
+        mkfs.jffs2 --little-endian --eraseblock=0x40000 --pad="$size" --root="$root" \
+            --output="$dir/storage.img" || return 1
+    else
+        # UBI: 256 KiB blocks less UBI's two 64-byte headers; an 8 MiB volume.
+        mkfs.ubifs -q -m 8 -e 262016 -c 100 -r "$root" -o "$dir/card.ubifs" &&
+            printf '[card]\nmode=ubi\nimage=%s\nvol_id=0\nvol_size=8MiB\nvol_type=dynamic\nvol_name=card\n' \
+                "$dir/card.ubifs" >"$dir/ubinize.cfg" &&
+            ubinize -o "$dir/ubi.img" -m 1 -p 262144 "$dir/ubinize.cfg" &&
+            perl -e 'print "\xff" x $ARGV[0]' "$size" >"$dir/storage.img" &&
+            dd if="$dir/ubi.img" of="$dir/storage.img" conv=notrunc status=none || return 1
     fi
-    # UBI on the first 32 MiB: 256 KiB blocks less UBI's two 64-byte headers.
-    mkfs.ubifs -q -m 8 -e 262016 -c 100 -r "$root" -o "$dir/card.ubifs" &&
-        printf '[card]\nmode=ubi\nimage=%s\nvol_id=0\nvol_size=16MiB\nvol_type=dynamic\nvol_name=card\n' \
-            "$dir/card.ubifs" >"$dir/ubinize.cfg" &&
-        ubinize -o "$dir/flash.img" -m 1 -p 262144 "$dir/ubinize.cfg" &&
-        perl -e 'print "\xff" x (64 << 20)' >"$dir/pad.img" &&
-        dd if="$dir/flash.img" of="$dir/pad.img" conv=notrunc status=none &&
-        mv "$dir/pad.img" "$dir/flash.img"
+    compose_flash "$dir/flash.img" "$dir/storage.img"
 }
 
 # Boots the unit of layout $1 in mode $2 on flash image $3, its console (without carriage
-# returns) in file $4; the command is run by $5... when given (strace). $initramfs and $init,
-# when set, name another initramfs and the program the kernel starts in it. Fails unless the
-# unit said it was done.
+# returns) in file $4; the command is run by $5... when given (strace). The flash is cut into
+# the layout's partitions; $states (default 1) of them hold states to check, and for UBIFS each
+# of those is attached. $initramfs and $init, when set, name another initramfs and the program
+# the kernel starts in it. Fails unless the unit said it was done.
 boot_unit() {
-    local layout=$1 mode=$2 image=$3 console=$4 parts=
+    local layout=$1 mode=$2 image=$3 console=$4 size parts="" part
     shift 4
-    [ "$layout" == ubifs ] && parts="mtdparts=34000000.flash:32M(card),-(rest) ubi.mtd=card"
+    size=$(partition_bytes "$layout")
+    for ((part = 0; part < flash_bytes / size; part++)); do
+        parts+="${parts:+,}$((size >> 20))M(s$part)"
+    done
+    parts="mtdparts=34000000.flash:$parts"
+    if [ "$layout" == ubifs ]; then
+        for ((part = 0; part < ${states:-1}; part++)); do parts+=" ubi.mtd=s$part"; done
+    fi
     "$@" timeout 120 qemu-system-arm -M versatilepb -cpu arm926 -m 64 -kernel "$kernel/zImage" \
         -dtb "$kernel/versatile-pb.dtb" -initrd "${initramfs:-$work/initramfs.gz}" -append \
-        "console=ttyAMA0 quiet rdinit=${init:-/init} unitcfg_mode=$mode unitcfg_layout=$layout $parts ${boot_parameters:-}" \
+        "console=ttyAMA0 quiet rdinit=${init:-/init} unitcfg_mode=$mode unitcfg_layout=$layout unitcfg_states=${states:-1} $parts ${boot_parameters:-}" \
         -drive if=pflash,file="$image",format=raw -display none -monitor none -serial stdio \
         -no-reboot </dev/null 2>&1 | tr -d '\r' >"$console"
     grep -q "unit: done" "$console"
 }
 
-# Checks states NAME... of the layout being replayed, one boot each: builds its flash, boots it,
-# judges it. Prints "NAME VERDICT" for each.
+# Checks states NAME... of the layout being replayed in one boot, one partition each: builds
+# each, boots them, judges each by its part of the console. Prints "NAME VERDICT" for each.
 check_batch() {
-    local name image
+    local name images=() console=$dir/batch-$1.console part=0 verdict
     for name; do
-        image=$dir/state-$name.img
-        build_state "$dir/base.img" "$dir/writes" "$name" "$image"
-        if boot_unit "$layout" check "$image" "$image.console"; then
-            echo "$name $(judge_state "$layout $name" "$image.console")"
+        build_state "$dir/base.img" "$dir/writes" "$name" "$dir/state-$name.img"
+        images+=("$dir/state-$name.img")
+    done
+    compose_flash "$dir/batch-$1.img" "${images[@]}" && rm -f "${images[@]}" &&
+        states=$# boot_unit "$layout" check "$dir/batch-$1.img" "$console"
+    rm -f "$dir/batch-$1.img"
+    for name; do
+        # This state's part of the console, from its heading to the next one.
+        awk -v heading="unit: state $part" '
+            /^unit: state [0-9]+$/ { inside = ($0 == heading) } inside' "$console" >"$console.$name"
+        if grep -q "^unit: after" "$console.$name"; then
+            verdict=$(judge_state "$layout $name" "$console.$name")
         else
-            echo "$name FAIL: $layout $name: the check did not boot through: $(tail -n 3 "$image.console")"
+            verdict="FAIL: $layout $name: the check did not get through: $(tail -n 3 "$console.$name" "$console" | tr '\n' ' ')"
         fi
-        rm -f "$image"
+        echo "$name $verdict"
+        part=$((part + 1))
     done
 }
 
 # Records the writes of a run in layout $1, then checks every state they give.
 replay_layout() {
     layout=$1 dir=$work/$1
-    local writes
+    local writes size
+    size=$(partition_bytes "$layout")
     mkdir -p "$dir"
     make_flash_image "$layout" >/dev/null 2>&1 &&
         boot_unit "$layout" settle "$dir/flash.img" "$dir/settle.console" ||
         { echo "FAIL: $layout: no flash image"; return 1; }
-    cp "$dir/flash.img" "$dir/base.img"
+    head -c "$size" "$dir/flash.img" >"$dir/base.img"
     boot_unit "$layout" record "$dir/flash.img" "$dir/record.console" strace -f -qq -xx \
         -s 300000 -e trace=pwrite64,pwritev,pwritev2 -e signal=none -o "$dir/trace" ||
         { echo "FAIL: $layout: the recording boot failed: $(tail -n 3 "$dir/record.console")"; return 1; }
     writes=$(writes_from_trace "$dir/trace" "$dir/writes") ||
         { echo "FAIL: $layout: cannot read the writes"; return 1; }
+    # Every write lies in the storage's partition, the only one mounted.
+    awk -v size="$size" '$1 + length($2) / 2 > size { exit 1 }' "$dir/writes" ||
+        { echo "FAIL: $layout: a write beyond the storage's partition"; return 1; }
     # A state cuts inside the bytes a program changes, which needs what each write overwrote.
     export before=$dir/before
     writes_before "$dir/base.img" "$dir/writes" "$before" ||
         { echo "FAIL: $layout: cannot read what the writes overwrote"; return 1; }
-    flash_states "$dir/writes" | state_digests "$dir/base.img" "$dir/writes" | check_states 1 |
-        sum_up_states powercut-unit "$layout" "$writes"
+    flash_states "$dir/writes" | state_digests "$dir/base.img" "$dir/writes" |
+        check_states $((flash_bytes / size)) | sum_up_states powercut-unit "$layout" "$writes"
 }
 
 powercut_records "$work"
