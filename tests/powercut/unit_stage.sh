@@ -1,15 +1,16 @@
 #!/bin/bash
 # Every crash state of a run on the whole emulated unit: qemu-system-arm's versatilepb board
 # with an ARM926, the unit's kernel (unit_kernel.sh), an initramfs holding BusyBox (every applet
-# a link to it), the ARM unitcfg and unit_init.sh, and the unit's storage on the board's 64 MiB
-# NOR flash (erase block 256 KiB) in each layout (unit_init.sh): JFFS2; an overlay over it, its
-# read-only lower layer in the initramfs holding the old record; UBIFS on a UBI partition.
+# a link to it), the ARM unitcfg and unit_init.sh, and the unit's storage on a partition of the
+# board's 64 MiB NOR flash (erase block 256 KiB) in each layout (unit_init.sh): JFFS2; an
+# overlay over it, its read-only lower layer in the initramfs holding the old record; UBIFS on
+# UBI.
 # One boot records every write the kernel makes to the flash during a typical run (qemu writes
 # each program and erase through to the image file: strace of its pwrite64); then every state a
 # power cut can leave (each prefix of the writes; each with its last write cut in the middle of
 # the bytes it changes; and a program with only part of its bits cleared: flash_states) is
 # booted, judged on what the unit's own kernel mounts, and must recover on the next run
-# (powercut.sh). First, the unit boots as a unit does with the files of the musl package
+# (powercut.sh); a boot judges as many states as the flash has partitions. First, the unit boots as a unit does with the files of the musl package
 # PACKAGE in place: BusyBox init runs its rcS, which runs the package's init script with start,
 # and the typical run must be found after the boot.
 # usage: unit_stage.sh KERNEL_DIR BUSYBOX UNITCFG PACKAGE [LAYOUT...]   (default: all three)
