@@ -16,8 +16,7 @@
 set -u
 [ $# -ge 1 ] || { echo "usage: image_job.sh TARGET_DIR" >&2; exit 2; }
 here=$(cd "$(dirname "$0")" && pwd)
-qemu_binfmt=/usr/libexec/qemu-binfmt/arm-binfmt-P
-qemu_binfmt_conf=/usr/lib/binfmt.d/qemu-arm.conf
+source "$here/arm926_binfmt.sh"
 application_user=4242
 
 fail() {
@@ -25,29 +24,13 @@ fail() {
     exit 1
 }
 
-# As userland.sh: once process $1 is in a user namespace of its own, maps there each user and
-# group id of this namespace to itself.
-map_own_ids() {
-    local own kind
-    own=$(readlink /proc/self/ns/user)
-    while [ "$(readlink "/proc/$1/ns/user")" == "$own" ]; do
-        [ -e "/proc/$1" ] || return 1
-        sleep 0.01
-    done
-    for kind in uid gid; do
-        awk '{ print $1, $1, $3 }' "/proc/self/${kind}_map" >"/proc/$1/${kind}_map" || return 1
-    done
-}
+setup_failed() { fail "$@"; }
 
 case $1 in
 --inside) shift ;;
 --unmapped)
     shift
-    for _ in $(seq 1000); do
-        [ -n "$(cat /proc/self/gid_map)" ] && exec bash "$0" --inside "$@"
-        sleep 0.01
-    done
-    fail "the user and group ids were not mapped into the user namespace"
+    start_again_once_mapped "$0" "$@"
     ;;
 *)
     # The namespace's files lie in WORK, a tmpfs there; the empty directory is removed after.
@@ -85,16 +68,9 @@ done
 
 # The emulator, itself static, is copied into the root, where the interpreter finds it; the
 # image's own libraries are the ARM programs' there, so its root is their sysroot.
-mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc ||
-    fail "cannot mount a binfmt_misc instance in a user namespace"
-IFS=: read -r _ _ _ _ magic mask _ <"$qemu_binfmt_conf" || fail "no $qemu_binfmt_conf"
 mkdir "$root/.emulator" && cp "$(readlink -f "$qemu_binfmt")" "$root/.emulator/qemu-arm" ||
     fail "no emulator $qemu_binfmt"
-cc -O2 -static -Wall -Wextra -DEMULATOR='"/.emulator/qemu-arm"' -DSYSROOT='"/"' \
-    -o "$work/arm926" "$here/arm926_interpreter.c" ||
-    fail "cannot build the ARM interpreter from $here/arm926_interpreter.c"
-echo ":unitcfg-image-arm:M::$magic:$mask:$work/arm926:PF" >/proc/sys/fs/binfmt_misc/register ||
-    fail "cannot register the ARM interpreter"
+register_arm926 unitcfg-image-arm /.emulator/qemu-arm / "$work" -static
 
 # The image's shell is an ARM program, and the utilities are its BusyBox's applets (nothing
 # else is in the root to answer).

@@ -18,27 +18,11 @@
 set -u
 [ $# -ge 4 ] || { echo "usage: userland.sh BUSYBOX SYSROOT PROBE COMMAND..." >&2; exit 2; }
 
-qemu_binfmt=/usr/libexec/qemu-binfmt/arm-binfmt-P
-qemu_binfmt_conf=/usr/lib/binfmt.d/qemu-arm.conf
-interpreter_source=$(dirname "$0")/arm926_interpreter.c
+source "$(dirname "$0")/arm926_binfmt.sh"
 
 setup_failed() {
     echo "FAIL: ARM userland set-up: $*"
     exit 1
-}
-
-# Once process $1 is in a user namespace of its own, maps there each user and group id of this
-# namespace to itself. Only a process outside may write those maps: the one inside waits.
-map_own_ids() {
-    local own kind
-    own=$(readlink /proc/self/ns/user)
-    while [ "$(readlink "/proc/$1/ns/user")" == "$own" ]; do
-        [ -e "/proc/$1" ] || return 1
-        sleep 0.01
-    done
-    for kind in uid gid; do
-        awk '{ print $1, $1, $3 }' "/proc/self/${kind}_map" >"/proc/$1/${kind}_map" || return 1
-    done
 }
 
 case ${1:-} in
@@ -47,11 +31,7 @@ case ${1:-} in
     # Started before its ids were mapped, this process holds no capabilities; once they are
     # mapped, it starts again as the namespace's root.
     shift
-    for _ in $(seq 1000); do
-        [ -n "$(cat /proc/self/gid_map)" ] && exec bash "$0" --inside "$@"
-        sleep 0.01
-    done
-    setup_failed "the user and group ids were not mapped into the user namespace"
+    start_again_once_mapped "$0" "$@"
     ;;
 *)
     if [ "$(id -u)" -eq 0 ]; then
@@ -64,30 +44,11 @@ esac
 busybox=$1 sysroot=$2 probe=$3
 shift 3
 
-# TEXT as a C string literal.
-c_string() {
-    local text=${1//\\/\\\\}
-    printf '"%s"' "${text//\"/\\\"}"
-}
-
-# The ARM handler, with Debian's ELF magic and mask for ARM, is a small host program that starts
-# the emulator Debian's arm-binfmt-P names with the CPU and the libraries as options, so that
-# they hold for every ARM program whatever its environment, and stay out of that environment.
-# P keeps argv[0] as the program was started, so BusyBox sees which applet it is. F opens the
-# interpreter now: its directory is removed at once, and the cases hide /tmp. No O: the kernel's
-# open file of the program would reach the interpreter, which cannot pass it on, and leak into
-# the program; the emulator opens the program by its name.
-mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc ||
-    setup_failed "cannot mount a binfmt_misc instance in a user namespace"
-IFS=: read -r _ _ _ _ magic mask _ <"$qemu_binfmt_conf" || setup_failed "no $qemu_binfmt_conf"
+# The ARM handler: the emulator Debian's arm-binfmt-P names, the target's libraries.
 emulator=$(readlink -f "$qemu_binfmt")
 [ -x "$emulator" ] || setup_failed "no $qemu_binfmt"
 interpreter_dir=$(mktemp -d) || setup_failed "cannot make a directory for the ARM interpreter"
-cc -O2 -Wall -Wextra -DEMULATOR="$(c_string "$emulator")" -DSYSROOT="$(c_string "$sysroot")" \
-    -o "$interpreter_dir/arm926" "$interpreter_source" ||
-    setup_failed "cannot build the ARM interpreter from $interpreter_source"
-echo ":unitcfg-arm:M::$magic:$mask:$interpreter_dir/arm926:PF" \
-    >/proc/sys/fs/binfmt_misc/register || setup_failed "cannot register the ARM interpreter"
+register_arm926 unitcfg-arm "$emulator" "$sysroot" "$interpreter_dir"
 rm -r "$interpreter_dir"
 
 # /bin/sh is a link to dash on Debian; the others are the utilities the program's commands run.
