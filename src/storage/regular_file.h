@@ -41,8 +41,9 @@ ssize_t read_up_to(int fd, void *bytes, size_t size);
 /// Whether two regular files hold the same bytes from `offset` to their ends: `judged_path`, a
 /// file the caller has judged trusted, opened without following a link, and `path` opened as
 /// `open_regular_file` opens it. Neither is opened when it is not a regular file, and false is
-/// returned then, or when a read fails. Read a few hundred bytes at a time.
-bool same_bytes_from(const char *judged_path, const char *path, off_t offset);
+/// returned then, or when a read fails. Both are read from their start, a few hundred bytes at a
+/// time, the bytes before `offset` passed over (never sought past).
+bool same_bytes_from(const char *judged_path, const char *path, size_t offset);
 
 /// Opens `path` for reading when it is (or names by a link) a regular file, without blocking:
 /// a FIFO or a device there is never opened, and one swapped in between the look and the open

@@ -222,7 +222,7 @@ bool same_as_installed(const staged_start &staged, const char *installed_file,
     if (memcmp(left.bytes, installed.bytes, start) != 0)
         return false;
     return static_cast<int64_t>(start) == staged.file.size ||
-           same_bytes_from(staged.file.path, installed_file, static_cast<off_t>(start));
+           same_bytes_from(staged.file.path, installed_file, start);
 }
 
 /// The install line: "install: no", or whether a run's install would change the installed file
