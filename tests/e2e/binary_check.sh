@@ -277,6 +277,8 @@ adjust_stamp   21017
 checksum       0xAF48 (right)
 RECORD
 )" ] || fail "installed record: $(describe_record "$installed")"
+    $init status >out.txt
+    expect_status "status after start, still staged" $? 0
     rm /tmp/Quarvane/6170.CFG
     $init status >out.txt
     expect_status "status after start, nothing staged" $? 0

@@ -871,7 +871,23 @@ case_init_script() {
     expect_eq "start: status, output" "$? $(cat stdout.txt)" "0 "
     expect_one_outcome_entry " - UNIT_CFG of 6170 updated successfully."
     expect_typical_repaired_record
+    # The staged file stays in /tmp until the next boot: a run would copy and repair it into the
+    # same bytes, so nothing is to change.
+    ./unitcfg.init status >stdout.txt
+    expect_eq "status after start, still staged" "$?" 0
+    ./unitcfg.init check >stdout.txt
+    expect_eq "check after start, still staged: status" "$?" 0
+    grep -q -x 'install: yes, the same as installed' stdout.txt ||
+        fail "check after start, still staged: $(cat stdout.txt)"
+    # Another staged record: a run would change the installed file.
     mv /tmp/Quarvane/6170.CFG staged.bin
+    config_record 89 0 1310 0 0 0 >/tmp/Quarvane/6170.CFG
+    ./unitcfg.init status >stdout.txt
+    expect_eq "status, another staged record" "$?" 3
+    ./unitcfg.init check >stdout.txt
+    expect_eq "check, another staged record: status" "$?" 1
+    grep -q -x 'install: yes' stdout.txt || fail "check, another staged record: $(cat stdout.txt)"
+    rm /tmp/Quarvane/6170.CFG
     ./unitcfg.init status >stdout.txt
     expect_eq "status after start, nothing staged" "$? $(grep -c -x 'repair: none' stdout.txt)" "0 1"
     mv staged.bin /tmp/Quarvane/6170.CFG
