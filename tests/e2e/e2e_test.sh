@@ -761,15 +761,8 @@ fsync directory close directory close file close directory "
 
 # The typical run's record, as the repair leaves it.
 expect_typical_repaired_record() {
-    expect_eq "installed record" "$(describe_record "$installed")" "$(cat <<'RECORD'
-tag            89
-adjusted_value -2026
-selector       1309
-option_byte    3
-adjust_stamp   21017
-checksum       0xAF48 (right)
-RECORD
-)"
+    expect_eq "installed record" "$(describe_record "$installed")" \
+        "$(typical_repaired_description)"
 }
 
 # A copy killed by a signal is logged as a failed install, and leaves the installed file as it

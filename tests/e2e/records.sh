@@ -54,3 +54,15 @@ describe_record() {
         printf "checksum       0x%04X (wrong)\n" "$stored"
     fi
 }
+
+# The typical run's record as the repair leaves it, as describe_record prints it.
+typical_repaired_description() {
+    cat <<'RECORD'
+tag            89
+adjusted_value -2026
+selector       1309
+option_byte    3
+adjust_stamp   21017
+checksum       0xAF48 (right)
+RECORD
+}
