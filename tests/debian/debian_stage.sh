@@ -103,6 +103,8 @@ expect staged history 1
 expect staged job-result "success 0"
 expect staged ordering-cycles 0
 expect staged failed-units 0
+# After a good run, with the staging still in /tmp, a run would change nothing.
+expect staged check-status 0
 [ "$(value staged job-started)" -gt 0 ] 2>/dev/null || fail "staged: the job did not run"
 [ $failures -eq 0 ] || echo "debian-boot: staged: the job printed '$(value staged job-output)';" \
     "the history holds '$(value staged history-text)'"
