@@ -12,8 +12,6 @@
 #                     why a file gives no record, every trust reason; the example reports;
 #   unitcfg --help    the statuses with their meanings, as the usage prints them;
 #   the init script   its comment's "check N: meaning" lines.
-# The trust reasons ("a link", "another user's", ...) are read from their table in
-# src/system/trusted_path.cpp, which print_tables does not print.
 # A form's "%s" or "%d" is a placeholder: in the manual an italic word, in README a <word>.
 # usage: docs_check.sh SOURCE_DIR PRINT_TABLES UNITCFG [LAUNCHER...]
 set -euo pipefail
@@ -25,9 +23,6 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 "${launcher[@]}" "$print_tables" >"$work/tables.txt"
-# Each row {trust::verdict, "reason"} but the one for a trusted path.
-sed -n 's/^ *{trust::[a-z_]*, "\([^"]*\)"},$/trust-reason\t\1/p' \
-    "$source_dir/src/system/trusted_path.cpp" | grep -v -x 'trust-reason.trusted' >>"$work/tables.txt"
 "${launcher[@]}" "$unitcfg" --help >"$work/usage.txt"
 # The manual as a reader sees it, on lines long enough that nothing is wrapped or hyphenated,
 # bold and italic kept as overstrikes (grotty's -c) so that tags and placeholders can be told.

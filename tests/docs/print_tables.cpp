@@ -3,11 +3,13 @@
 //   check-line<TAB>form<TAB>meaning            every line --check can print
 //   check-status<TAB>N<TAB>meaning             every status --check can exit with
 //   message<TAB>text<TAB>causes<TAB>what to do every line a run prints, every outcome entry
+//   trust-reason<TAB>reason                    every reason a path is not trusted
 // Only the C library: it builds wherever the program does.
 #include <stdio.h>
 #include <string.h>
 
 #include "history/messages.h"
+#include "system/trusted_path.h"
 #include "unit_config/check_report.h"
 
 namespace {
@@ -46,6 +48,12 @@ int main() {
     for (const run_message *message : run_messages) {
         const char *const fields[] = {message->text, message->causes, message->what_to_do};
         fits = print_fields("message", fields, 3) && fits;
+    }
+    // Every verdict but `trusted`, from the first after it to the last.
+    for (int verdict = static_cast<int>(trust::missing);
+         verdict <= static_cast<int>(trust::unreadable); ++verdict) {
+        const char *const fields[] = {trust_reason(static_cast<trust>(verdict))};
+        fits = print_fields("trust-reason", fields, 1) && fits;
     }
     if (!fits)
         (void)fputs("print_tables: a field holds a tab or a line end\n", stderr);
