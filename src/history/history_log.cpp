@@ -39,9 +39,16 @@ history_log open_history_log(const char *history_path, const char *account_file)
     if (!containing_directory(history_path, directory))
         return log;
     trust verdict = walk_trusted_way(directory, true, resolved, info);
-    // A missing directory only root could make: the entries are lost, as they always were.
+    // A missing directory: its entries are lost, as they always were, where only root could
+    // make it. Where others may make names beside it (a sticky directory anyone may write, as
+    // /tmp, or a /home mounted so), another user could make it after this judgement, with a
+    // link at the history to a file of root's: then the run writes no entries.
     if (verdict == trust::missing) {
-        log.appends = true;
+        directory_path parent;
+        struct stat parent_info {};
+        log.appends = containing_directory(resolved, parent) && lstat(parent, &parent_info) == 0 &&
+                      S_ISDIR(parent_info.st_mode) &&
+                      (parent_info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
         return log;
     }
     if (verdict != trust::trusted || !S_ISDIR(info.st_mode))

@@ -182,6 +182,22 @@ TEST_F(HistoryWriter, AnOwnerWithNoAccountGetsNoEntries) {
     EXPECT_EQ(read_file(history), "earlier entry\n");
 }
 
+// A missing history directory is root's to make, and the entries are tried as root, only
+// where no one else may make a name beside it: in a sticky directory anyone may write, another
+// user could make it, with a link at the history, between the judgement and an entry.
+TEST_F(HistoryWriter, AMissingDirectoryOthersCouldMakeGetsNoEntries) {
+    TempDir parent;
+    std::string missing_history = parent.file("Quarvane") + "/History.txt";
+    ASSERT_EQ(chmod(parent.path().c_str(), 01777), 0);
+    EXPECT_FALSE(open_history_log(missing_history.c_str(), accounts.c_str()).appends);
+    ASSERT_EQ(chmod(parent.path().c_str(), 0775), 0);
+    EXPECT_FALSE(open_history_log(missing_history.c_str(), accounts.c_str()).appends);
+    ASSERT_EQ(chmod(parent.path().c_str(), 0755), 0);
+    history_log root_only = open_history_log(missing_history.c_str(), accounts.c_str());
+    EXPECT_TRUE(root_only.appends);
+    EXPECT_TRUE(root_only.writer.as_self);
+}
+
 TEST_F(HistoryWriter, AHistoryRootMadeEarlierIsHandedOverAndGoesOnGrowing) {
     write_file(history, "earlier entry\n");
     EXPECT_EQ(run("echo later"), 0);
