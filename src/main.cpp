@@ -6,6 +6,7 @@
 
 #include "history/history.h"
 #include "storage/directory_lock.h"
+#include "system/command_text.h"
 #include "system/shell_child.h"
 #include "unit_config/check_report.h"
 #include "unit_config/unit_config.h"
@@ -33,13 +34,6 @@ constexpr char manual_pointer[] = " See unitcfg(8).\n";
 /// The --check sentence is wrapped at its last blank within this many columns; the pointer to
 /// the manual follows it on its last line.
 constexpr size_t check_sentence_width = 87;
-
-constexpr size_t text_length(const char *text) {
-    size_t length = 0;
-    while (text[length] != '\0')
-        ++length;
-    return length;
-}
 
 /// The text of "--help": its head, then what --check does and its exit statuses, taken from
 /// `check_statuses` ("0: nothing, 1: ..."), then the pointer to the manual.

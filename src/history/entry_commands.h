@@ -37,13 +37,6 @@ static_assert(sizeof output_entry_printf_prefix >= sizeof output_entry_echo_pref
 inline constexpr char outcome_command_head[] = "date | sed -e 's/.*/&";
 inline constexpr char outcome_command_tail[] = "/' | cat >> %s";
 
-constexpr size_t entry_text_length(const char *text) {
-    size_t length = 0;
-    while (text[length] != '\0')
-        ++length;
-    return length;
-}
-
 /// Whether `text` stays itself as a `sed` replacement inside single quotes: none of / & \ '
 /// and no line end.
 constexpr bool fits_sed_replacement(const char *text) {
@@ -60,8 +53,7 @@ static_assert(fits_sed_replacement(success_entry.text) && fits_sed_replacement(f
 template <size_t capacity> struct outcome_template { char text[capacity]; };
 
 constexpr size_t outcome_template_capacity(const run_message &entry) {
-    return sizeof outcome_command_head - 1 + entry_text_length(entry.text) +
-           sizeof outcome_command_tail;
+    return sizeof outcome_command_head - 1 + text_length(entry.text) + sizeof outcome_command_tail;
 }
 
 template <size_t capacity>

@@ -196,17 +196,13 @@ void remove_leftovers(const char *installed_file) {
 
 file_replacement plan_replacement(const char *installed_file) {
     file_replacement replacement;
-    replacement.installed.file = installed_file;
-    replacement.installed.verdict = trust::unreadable;
-    replacement.installed.missing_target[0] = '\0';
     replacement.method = replacement_method::refused;
-    if (!make_temporary_path(installed_file, replacement.temporary_file))
-        return replacement;
     judge_installed_path(installed_file, replacement.installed);
     // Nothing is removed where others may change the directory or the way to it. A second link
     // that a rename cut in two left goes before the method is chosen: the file has one link
     // again.
-    if (replacement.installed.verdict != trust::trusted)
+    if (!make_temporary_path(installed_file, replacement.temporary_file) ||
+        replacement.installed.verdict != trust::trusted)
         return replacement;
     remove_leftovers(installed_file);
     replacement.method = choose_method(replacement.installed, replacement.temporary_file);

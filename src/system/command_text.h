@@ -7,6 +7,14 @@
 
 #include "decimal.h"
 
+/// The characters of `text` before its NUL: `strlen` for texts joined at compile time.
+constexpr size_t text_length(const char *text) {
+    size_t length = 0;
+    while (text[length] != '\0')
+        ++length;
+    return length;
+}
+
 /// The room `text_template` takes once filled, its NUL included: each "%s" by a word of at most
 /// `word_length` characters, each "%d" by a number of at most `number_length` (see
 /// `decimal_length`). For sizing a command's buffer at compile time from its template.
