@@ -32,6 +32,13 @@ std::string identity_of(std::uint16_t unit, std::size_t size = 64) {
 const std::string needs_repair = record_bytes(make_record(record_fields().selector(1309)));
 /// The same record repaired: nothing left to change.
 const std::string repaired = record_bytes(make_record({89, -2026, 1309, 3, 21017, 0xAF48}));
+/// The report's lines of that repaired record.
+constexpr char repaired_fields[] = "tag: 89\n"
+                                   "adjusted_value: -2026\n"
+                                   "selector: 1309\n"
+                                   "option_byte: 3\n"
+                                   "adjust_stamp: 21017\n"
+                                   "checksum: 0xAF48 (right)\n";
 
 class Check : public ::testing::Test {
   protected:
@@ -85,15 +92,10 @@ TEST_F(Check, ARightInstalledRecordIsNothingToDo) {
     put(installed, repaired);
     EXPECT_EQ(check(), "identity: missing\n"
                        "known: no\n"
-                       "installed: 44 bytes\n"
-                       "tag: 89\n"
-                       "adjusted_value: -2026\n"
-                       "selector: 1309\n"
-                       "option_byte: 3\n"
-                       "adjust_stamp: 21017\n"
-                       "checksum: 0xAF48 (right)\n"
-                       "install: no\n"
-                       "repair: none\n");
+                       "installed: 44 bytes\n" +
+                           std::string(repaired_fields) +
+                           "install: no\n"
+                           "repair: none\n");
     EXPECT_EQ(status, 0);
 }
 
@@ -234,19 +236,14 @@ TEST_F(CheckAfterARun, AGoodRunLeavesNothingToChange) {
     EXPECT_EQ(check(), "identity: 6170\n"
                        "known: yes\n"
                        "staged: 644 bytes\n"
-                       "installed: 644 bytes\n"
-                       "tag: 89\n"
-                       "adjusted_value: -2026\n"
-                       "selector: 1309\n"
-                       "option_byte: 3\n"
-                       "adjust_stamp: 21017\n"
-                       "checksum: 0xAF48 (right)\n"
-                       "install: yes, the same as installed\n"
-                       "repairs: the staged record\n"
-                       "repair: option_byte 0 -> 3\n"
-                       "repair: adjusted_value 0 -> -2026\n"
-                       "repair: adjust_stamp 0 -> 21017\n"
-                       "repair: checksum 0x0000 -> 0xAF48\n");
+                       "installed: 644 bytes\n" +
+                           std::string(repaired_fields) +
+                           "install: yes, the same as installed\n"
+                           "repairs: the staged record\n"
+                           "repair: option_byte 0 -> 3\n"
+                           "repair: adjusted_value 0 -> -2026\n"
+                           "repair: adjust_stamp 0 -> 21017\n"
+                           "repair: checksum 0x0000 -> 0xAF48\n");
     EXPECT_EQ(status, 0);
 
     // A staged record that needs no repair, and a second run over the first.
