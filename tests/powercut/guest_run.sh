@@ -9,10 +9,16 @@ installed=/usr/share/Quarvane/UNIT.CFG
 # hexadecimal, its links, whether a temporary file is beside it, whether the success entry is
 # in the history.
 report() {
-    # Each value straight from the utility to the console, through no shell variable.
-    printf 'unit: %s record ' "$1"
-    od -A n -t x1 -v "$installed" 2>/dev/null | tr -d ' \n'
-    printf '\nunit: %s links ' "$1"
+    # Each value straight from the utility to the console, through no shell variable. The
+    # record's bytes on one line, each after a space (od prints no line for an empty file); a
+    # file longer than the line is torn anyway.
+    printf 'unit: %s record' "$1"
+    if [ -s "$installed" ]; then
+        od -A n -t x1 -v -w4096 "$installed" 2>/dev/null || echo
+    else
+        echo
+    fi
+    printf 'unit: %s links ' "$1"
     stat -c %h "$installed" 2>/dev/null || echo
     [ -e "$installed.new" ] && echo "unit: $1 temporary file left"
     grep -q "UNIT_CFG of 6170 updated successfully" /home/Quarvane/History.txt 2>/dev/null &&

@@ -50,9 +50,11 @@ judge_state() {
     return 1
 }
 
-# Writes the record that console $2 shows for moment $1 (before, after) as bytes.
+# Writes the record that console $2 shows for moment $1 (before, after) as bytes: the line
+# holds each byte in hexadecimal after a space (nothing for no file).
 record_from_console() {
-    perl -ne 'print pack("H*", $1) if /^(?:\S+: )?unit: '"$1"' record ([0-9a-f]*)/' "$2"
+    perl -ne 'if (/^(?:\S+: )?unit: '"$1"' record((?: [0-9a-f]{2})*)\s*$/) {
+                  (my $hex = $1) =~ tr/ //d; print pack("H*", $hex) }' "$2"
 }
 
 # Turns the writes of the `strace -f -xx` trace $1 into write list $2, one write a line:

@@ -38,7 +38,7 @@ make_root_image() {
     mkdir -p "$root"/{proc,dev,tmp,usr/bin,usr/sbin,usr/lib,usr/lib64,usr/share/Quarvane} \
         "$root"/{home/Quarvane,stage,lib/modules/dm}
     ln -s usr/bin "$root/bin" && ln -s usr/lib "$root/lib" && ln -s usr/lib64 "$root/lib64"
-    for program in dash cp date sed cat mount umount grep mkdir sleep stat od tr kmod dmsetup \
+    for program in dash cp date sed cat mount umount grep mkdir sleep stat od kmod dmsetup \
         "$unitcfg"; do
         program=$(PATH=$PATH:/usr/sbin:/sbin command -v "$program")
         cp "$program" "$root/usr/bin/"
