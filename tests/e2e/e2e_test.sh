@@ -892,6 +892,14 @@ case_init_script() {
 }
 
 if [ "${1:-}" == "--inside" ]; then
+    # In the ARM userland, where cat, cp, date and sed are the emulated BusyBox, the cases' own
+    # uses of them run the host's, copied into the work directory (the cases never leave it):
+    # the program and what it starts still find BusyBox.
+    if [ -d harness ]; then
+        for tool in cat cp date sed; do
+            eval "$tool() { ./harness/$tool \"\$@\"; }"
+        done
+    fi
     source ./records.sh
     case_name=$2
     shift 2
@@ -929,6 +937,10 @@ if ! sandbox_available; then
 fi
 sandbox_workdir "$binary" "$0" "$here/records.sh" "$here/tracer.pl" "$here/../../boot/unitcfg.init"
 mkdir "$sandbox_work/system_calls"
+if [ -n "${UNITCFG_HARNESS_TOOLS:-}" ]; then
+    mkdir "$sandbox_work/harness" && cp "$UNITCFG_HARNESS_TOOLS"/* "$sandbox_work/harness/"
+fi
+unset UNITCFG_HARNESS_TOOLS
 sandbox_run "$sandbox_work" bash "./$(basename "$0")" --inside "$case_name" "$@"
 status=$?
 # A launcher that logs system calls leaves its logs in the work directory, which goes with it.

@@ -14,7 +14,8 @@
 # Before COMMAND runs, the set-up is checked: /bin/sh is an ARM program, cp answers as BusyBox,
 # and PROBE dies with SIGILL, the last two also when started with an empty environment. If any
 # of these fails, the run fails (exit 1); it never goes on with the host's userland. Otherwise
-# the exit status is COMMAND's.
+# the exit status is COMMAND's. COMMAND finds copies of the host's cat, cp, date and sed, for a
+# test's own use, in the directory that UNITCFG_HARNESS_TOOLS names.
 set -u
 [ $# -ge 4 ] || { echo "usage: userland.sh BUSYBOX SYSROOT PROBE COMMAND..." >&2; exit 2; }
 
@@ -51,6 +52,11 @@ interpreter_dir=$(mktemp -d) || setup_failed "cannot make a directory for the AR
 register_arm926 unitcfg-arm "$emulator" "$sysroot" "$interpreter_dir"
 rm -r "$interpreter_dir"
 
+# The cases' own reads and copies need no emulation: the host's cat, cp, date and sed are kept
+# aside for them (e2e_test.sh), so that only the program and what it starts run emulated.
+harness_tools=$(mktemp -d) &&
+    cp /usr/bin/cat /usr/bin/cp /usr/bin/date /usr/bin/sed "$harness_tools/" ||
+    setup_failed "cannot keep the host's utilities for the cases"
 # /bin/sh is a link to dash on Debian; the others are the utilities the program's commands run.
 for utility in dash cp date sed cat; do
     mount --bind "$busybox" "/usr/bin/$utility" || setup_failed "cannot bind over $utility"
@@ -80,5 +86,8 @@ result=$(dies_with_sigill env -i "$probe") ||
     setup_failed "an ARMv6 instruction started with an empty environment did not raise SIGILL" \
         "($result)"
 
-export UNITCFG_USERLAND=busybox
+export UNITCFG_USERLAND=busybox UNITCFG_HARNESS_TOOLS=$harness_tools
 "$@"
+status=$?
+rm -rf "$harness_tools"
+exit $status
