@@ -19,15 +19,6 @@
 
 namespace {
 
-constexpr char staged_bytes[] = "staged configuration";
-
-std::string identity_of(std::uint16_t unit, std::size_t size = 64) {
-    std::string record(size, '\x5A');
-    record[0] = static_cast<char>(unit & 0xFF);
-    record[1] = static_cast<char>(unit >> 8);
-    return record;
-}
-
 /// A record that needs every repair: selector 1309, everything else zero.
 const std::string needs_repair = record_bytes(make_record(record_fields().selector(1309)));
 /// The same record repaired: nothing left to change.

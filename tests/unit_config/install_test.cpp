@@ -6,25 +6,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "record_builder.h"
 #include "support/test_files.h"
 #include "unit_config/install.h"
 #include "unit_config/unit_config.h"
 
 namespace {
 
-constexpr char staged_bytes[] = "staged configuration of the unit";
 constexpr char installed_bytes[] = "configuration installed before";
 
-std::string identity_record(std::uint8_t low, std::uint8_t high, std::size_t size = 64) {
-    std::string record(size, '\x5A');
-    record[0] = static_cast<char>(low);
-    record[1] = static_cast<char>(high);
-    return record;
-}
-
-std::string identity_of(std::uint16_t unit, std::size_t size = 64) {
-    return identity_record(static_cast<std::uint8_t>(unit & 0xFF),
-                           static_cast<std::uint8_t>(unit >> 8), size);
+/// An identity record whose first two bytes are `low`, then `high`.
+std::string identity_record(std::uint8_t low, std::uint8_t high) {
+    return identity_of(static_cast<std::uint16_t>(low | high << 8));
 }
 
 class Install : public ::testing::Test {

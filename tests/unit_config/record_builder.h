@@ -1,4 +1,5 @@
-// Test support: installed configuration records built from named fields.
+// Test support: installed configuration records built from named fields, and the other files a
+// run reads: the unit's identity record and a staged file's bytes.
 #pragma once
 
 #include <cstdint>
@@ -56,3 +57,15 @@ inline bool checksum_holds(const std::string &bytes) {
                                                              << 8;
     return folded == 0;
 }
+
+/// The unit's identity record naming unit `unit` (its first two bytes, least significant first),
+/// `size` bytes long (the unit writes 64); the bytes after the number are filler.
+inline std::string identity_of(std::uint16_t unit, std::size_t size = 64) {
+    std::string record(size, '\x5A');
+    record[0] = static_cast<char>(unit & 0xFF);
+    record[1] = static_cast<char>(unit >> 8);
+    return record;
+}
+
+/// A staged file's bytes where only their being copied whole matters.
+constexpr char staged_bytes[] = "staged configuration of the unit";
