@@ -83,15 +83,25 @@ sub holdings {
     return $text;
 }
 
+# Whether a process of this user is running or waits for a CPU, as one between its forks does.
+sub any_runnable {
+    for my $pid (processes_of_mine()) {
+        my $stat = read_all("/proc/$pid/stat") // next;
+        return 1 if substr($stat, rindex($stat, ') ') + 2, 1) eq 'R';
+    }
+    return 0;
+}
+
 # Once the pipeline's members have started and the last one waits on the FIFO: the same
-# holdings twice, 100 ms apart, of more than the shell alone (3 s at most; a shell between
-# its forks briefly holds the pipes it is making).
+# holdings twice, 100 ms apart, of more than the shell alone, with none of its processes
+# runnable (3 s at most). A shell between its forks holds the pipes it is making, and on a
+# loaded machine a child may wait longer than 100 ms for its first turn.
 my $seen = holdings();
 for (1 .. 30) {
     select(undef, undef, undef, 0.1);
     my $again = holdings();
     my $processes = () = $again =~ /^process /mg;
-    last if $again eq $seen && $processes > 1;
+    last if $again eq $seen && $processes > 1 && !any_runnable();
     $seen = $again;
 }
 print $out $seen;
